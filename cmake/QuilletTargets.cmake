@@ -1,0 +1,19 @@
+# quillet_add_test(NAME SOURCES src... [LIBS lib...] [LABELS label...] [DISPLAY])
+# Builds one GoogleTest executable and registers its cases with CTest.
+# Tests labelled "display" or "sound" need the headless desktop from scripts/test-env.sh;
+# tests labelled "slow" are skipped unless QUILLET_SLOW_TESTS=1 is set when ctest runs.
+function(quillet_add_test name)
+  cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
+  add_executable(${name} ${T_SOURCES})
+  target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gmock GTest::gtest_main Threads::Threads)
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  set(props "")
+  if(T_LABELS)
+    set(props LABELS "${T_LABELS}")
+  endif()
+  gtest_discover_tests(${name}
+    DISCOVERY_MODE PRE_TEST
+    DISCOVERY_TIMEOUT 30
+    WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin
+    PROPERTIES ${props} SKIP_RETURN_CODE 77)
+endfunction()
