@@ -1,0 +1,36 @@
+#include <cstdio>
+#include <cstring>
+
+#include "app/cli/Commands.h"
+
+namespace {
+
+void printUsage(FILE* out)
+{
+    std::fprintf(out,
+                 "usage: quillet-cli COMMAND [options]\n"
+                 "\n"
+                 "commands:\n"
+                 "  selfcheck   show where settings and language files are and check them\n"
+                 "  help        show this text\n");
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc < 2) {
+        printUsage(stderr);
+        return 2;
+    }
+    const char* cmd = argv[1];
+    if (std::strcmp(cmd, "selfcheck") == 0)
+        return quillet::cli::runSelfCheck(argc - 1, argv + 1);
+    if (std::strcmp(cmd, "help") == 0 || std::strcmp(cmd, "--help") == 0 || std::strcmp(cmd, "-h") == 0) {
+        printUsage(stdout);
+        return 0;
+    }
+    std::fprintf(stderr, "quillet-cli: unknown command \"%s\"\n", cmd);
+    printUsage(stderr);
+    return 2;
+}
