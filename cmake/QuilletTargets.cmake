@@ -1,6 +1,7 @@
 # quillet_add_test(NAME SOURCES src... [LIBS lib...] [LABELS label...] [DISPLAY])
 # Builds one GoogleTest executable and registers its cases with CTest.
 # Tests labelled "display" or "sound" need the headless desktop from scripts/test-env.sh;
+# they never run concurrently with each other (RESOURCE_LOCK desktop);
 # tests labelled "slow" are skipped unless QUILLET_SLOW_TESTS=1 is set when ctest runs.
 function(quillet_add_test name)
   cmake_parse_arguments(T "" "" "SOURCES;LIBS;LABELS" ${ARGN})
@@ -10,6 +11,10 @@ function(quillet_add_test name)
   set(props "")
   if(T_LABELS)
     set(props LABELS "${T_LABELS}")
+    # One shared display and sound server: such tests run one at a time.
+    if("display" IN_LIST T_LABELS OR "sound" IN_LIST T_LABELS)
+      list(APPEND props RESOURCE_LOCK desktop)
+    endif()
   endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
