@@ -1,4 +1,4 @@
-# quillet_add_test(NAME SOURCES src... [LIBS lib...] [LABELS label...] [DISPLAY])
+# quillet_add_test(NAME SOURCES src... [LIBS lib...] [LABELS label...])
 # Builds one GoogleTest executable and registers its cases with CTest.
 # Tests labelled "display" or "sound" need the headless desktop from scripts/test-env.sh;
 # they never run concurrently with each other (RESOURCE_LOCK desktop);

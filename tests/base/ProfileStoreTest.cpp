@@ -129,3 +129,31 @@ TEST_F(ProfileStoreTest, ARewriteIsAtomic)
 }
 
 } // namespace quillet
+
+namespace quillet {
+
+// Random bytes in place of a settings file: reading never crashes, and a write
+// afterwards is read back exactly while the rest of the file is kept.
+TEST_F(ProfileStoreTest, SurvivesRandomContent)
+{
+    uint32_t seed = 12345;
+    auto next = [&seed] { seed = seed * 1103515245u + 12345u; return seed >> 16; };
+    const char alphabet[] = "[]=;#\"' \t\r\nabcSCREENfps0123456789-+\xEF\xBB\xBF\xE5\xBD\x95";
+    for (int round = 0; round < 200; ++round) {
+        std::string text;
+        const int len = static_cast<int>(next() % 300);
+        for (int i = 0; i < len; ++i)
+            text += (next() % 8 == 0) ? char(next() & 0xFF) : alphabet[next() % (sizeof alphabet - 1)];
+        writeFile(text);
+        ProfileStore p(path_);
+        (void)p.getInt("screen", "fps", 15);
+        (void)p.getString("a", "b", "c");
+        ASSERT_TRUE(p.writeInt("screen", "fps", round));
+        ASSERT_EQ(p.getInt("screen", "fps", -1), round) << "round " << round;
+        ASSERT_TRUE(p.writeString("Quillet", "path", "/x/"));
+        ASSERT_EQ(p.getInt("screen", "fps", -1), round);
+        ASSERT_EQ(p.getString("Quillet", "path", ""), "/x/");
+    }
+}
+
+} // namespace quillet
