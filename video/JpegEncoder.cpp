@@ -1,0 +1,236 @@
+#include "video/JpegEncoder.h"
+
+#include <cstring>
+
+#include "base/BoundedWriter.h"
+
+namespace quillet {
+
+namespace {
+
+void writeDqt(BoundedWriter& w, int id, const JpegQuantTable& t)
+{
+    w.be16(0xFFDB);
+    w.be16(0x43);
+    w.u8(uint32_t(id));
+    for (int k = 0; k < 64; ++k)
+        w.u8(t.entries[kJpegZigzag[k]]);
+}
+
+void writeDht(BoundedWriter& w, int classAndId, const JpegHuffmanSpec& spec)
+{
+    w.be16(0xFFC4);
+    w.be16(uint32_t(19 + spec.symbolCount));
+    w.u8(uint32_t(classAndId));
+    w.bytes(spec.bits, 16);
+    w.bytes(spec.symbols, size_t(spec.symbolCount));
+}
+
+} // namespace
+
+int jpegQualityForImageLevel(int level)
+{
+    static const int kByLevel[4] = {30, 60, 80, 90};
+    if (level < 0)
+        level = 0;
+    return kByLevel[level > 3 ? 3 : level];
+}
+
+JpegEncoder::JpegEncoder(int quality) : kernels_(&jpegKernels())
+{
+    buildHuffmanCodes(kJpegDcLuma, dcLuma_);
+    buildHuffmanCodes(kJpegAcLuma, acLuma_);
+    buildHuffmanCodes(kJpegDcChroma, dcChroma_);
+    buildHuffmanCodes(kJpegAcChroma, acChroma_);
+    set_quality(quality);
+}
+
+void JpegEncoder::set_quality(int q)
+{
+    quality_ = clampJpegQuality(q);
+    scale_ = jpegQualityScale(quality_);
+    buildQuantTable(kJpegLumaQuant, scale_, luma_);
+    buildQuantTable(kJpegChromaQuant, scale_, chroma_);
+}
+
+int JpegEncoder::writeHeaderSegments(int width, int height, uint8_t* out, size_t capacity)
+{
+    bits_.reset(out, out);
+    if (out == nullptr || width <= 0 || height <= 0 || width > kMaxDimension || height > kMaxDimension)
+        return 0;
+    BoundedWriter w(out, capacity);
+    w.be16(0xFFD8); // SOI
+
+    w.be16(0xFFE0); // APP0
+    w.be16(0x10);
+    w.bytes("JFIF", 5); // with its terminating zero
+    w.be16(0x0101);     // version 1.1
+    w.u8(1);            // density in dots per inch
+    w.be16(300);
+    w.be16(300);
+    w.be16(0); // no thumbnail
+
+    writeDqt(w, 0, luma_);
+    writeDqt(w, 1, chroma_);
+
+    w.be16(0xFFC0); // SOF0
+    w.be16(0x11);
+    w.u8(8); // sample precision
+    w.be16(uint32_t(height));
+    w.be16(uint32_t(width));
+    w.u8(3);
+    static const uint8_t kComponents[9] = {1, 0x22, 0, 2, 0x11, 1, 3, 0x11, 1};
+    w.bytes(kComponents, sizeof kComponents);
+
+    writeDht(w, 0x00, kJpegDcLuma);
+    writeDht(w, 0x10, kJpegAcLuma);
+    writeDht(w, 0x01, kJpegDcChroma);
+    writeDht(w, 0x11, kJpegAcChroma);
+
+    static const uint8_t kSos[14] = {0xFF, 0xDA, 0x00, 0x0C, 3, 1, 0x00, 2, 0x11, 3, 0x11, 0x00, 0x3F, 0x00};
+    w.bytes(kSos, sizeof kSos);
+    if (!w.ok())
+        return 0;
+
+    predictors_[0] = predictors_[1] = predictors_[2] = 0;
+    end_ = out + capacity;
+    bits_.reset(out + w.size(), end_);
+    return 1;
+}
+
+int JpegEncoder::write_headers(int width, int height, uint8_t* out, size_t capacity)
+{
+    return writeHeaderSegments(width, height, out, capacity);
+}
+
+int JpegEncoder::codeBlock(const int16_t samples[64], const JpegQuantTable& table, int& predictor,
+                           const JpegHuffmanCodes& dc, const JpegHuffmanCodes& ac)
+{
+    alignas(32) int16_t coef[64];
+    alignas(32) int16_t natural[64];
+    std::memcpy(coef, samples, sizeof coef);
+    kernels_->fdct(coef);
+    kernels_->quantise(coef, table, natural);
+
+    int16_t zz[64];
+    uint64_t mask = 0;
+    for (int k = 1; k < 64; ++k) {
+        const int16_t v = natural[kJpegZigzag[k]];
+        zz[k] = v;
+        mask |= uint64_t(v != 0) << k;
+    }
+
+    const int dcValue = natural[0];
+    const int diff = dcValue - predictor;
+    predictor = dcValue;
+    uint32_t mag = uint32_t(diff < 0 ? -diff : diff);
+    int nb = mag ? 32 - __builtin_clz(mag) : 0;
+    if (nb > 11 || dc.length[nb] == 0)
+        return 0;
+    uint32_t extra = uint32_t(diff < 0 ? diff - 1 : diff) & ((1u << nb) - 1);
+    bits_.put((uint32_t(dc.code[nb]) << nb) | extra, dc.length[nb] + nb);
+
+    int last = 0;
+    while (mask != 0) {
+        const int k = __builtin_ctzll(mask);
+        mask &= mask - 1;
+        int run = k - last - 1;
+        last = k;
+        while (run > 15) {
+            bits_.put(ac.code[0xF0], ac.length[0xF0]);
+            run -= 16;
+        }
+        const int v = zz[k];
+        mag = uint32_t(v < 0 ? -v : v);
+        nb = 32 - __builtin_clz(mag);
+        const int symbol = run * 16 + nb;
+        // Baseline AC coefficients have at most 10 magnitude bits.
+        if (nb > 10 || ac.length[symbol] == 0)
+            return 0;
+        extra = uint32_t(v < 0 ? v - 1 : v) & ((1u << nb) - 1);
+        bits_.put((uint32_t(ac.code[symbol]) << nb) | extra, ac.length[symbol] + nb);
+    }
+    if (last != 63)
+        bits_.put(ac.code[0x00], ac.length[0x00]);
+    return 1;
+}
+
+int JpegEncoder::encode_mcu(JpegMcuSamples& samples)
+{
+    if (end_ == nullptr)
+        return 0;
+    for (int b = 0; b < 4; ++b)
+        if (!codeBlock(samples.blocks[b], luma_, predictors_[0], dcLuma_, acLuma_))
+            return 0;
+    if (!codeBlock(samples.blocks[4], chroma_, predictors_[1], dcChroma_, acChroma_))
+        return 0;
+    if (!codeBlock(samples.blocks[5], chroma_, predictors_[2], dcChroma_, acChroma_))
+        return 0;
+    return bits_.ok() ? 1 : 0;
+}
+
+int JpegEncoder::finish_scan()
+{
+    if (end_ == nullptr || !bits_.finish())
+        return 0;
+    uint8_t* at = bits_.cursor();
+    if (end_ - at < 2)
+        return 0;
+    at[0] = 0xFF;
+    at[1] = 0xD9;
+    bits_.reset(at + 2, end_);
+    end_ = nullptr; // the scan is closed
+    return 1;
+}
+
+int JpegEncoder::encode_image(const uint8_t* pixels, uint8_t* out, size_t capacity, int width, int height,
+                              size_t* outSize)
+{
+    if (outSize != nullptr)
+        *outSize = 0;
+    if (pixels == nullptr || outSize == nullptr || !writeHeaderSegments(width, height, out, capacity))
+        return 0;
+
+    const size_t stride = (size_t(width) * 3 + 3) & ~size_t(3);
+    const int mcuCols = (width + 15) / 16;
+    const int mcuRows = (height + 15) / 16;
+    JpegMcuSamples samples;
+    uint8_t edge[16][48];
+    const uint8_t* rows[16];
+
+    for (int my = 0; my < mcuRows; ++my) {
+        const uint8_t* source[16];
+        for (int i = 0; i < 16; ++i) {
+            int r = my * 16 + i;
+            if (r > height - 1)
+                r = height - 1; // rows below the picture repeat the last one
+            source[i] = pixels + size_t(height - 1 - r) * stride;
+        }
+        for (int mx = 0; mx < mcuCols; ++mx) {
+            const int x0 = mx * 16;
+            if (x0 + 16 <= width) {
+                for (int i = 0; i < 16; ++i)
+                    rows[i] = source[i] + size_t(x0) * 3;
+            } else {
+                // Columns right of the picture repeat the row's last pixel.
+                const int valid = width - x0;
+                for (int i = 0; i < 16; ++i) {
+                    const uint8_t* s = source[i] + size_t(x0) * 3;
+                    std::memcpy(edge[i], s, size_t(valid) * 3);
+                    for (int c = valid; c < 16; ++c)
+                        std::memcpy(edge[i] + c * 3, s + (valid - 1) * 3, 3);
+                    rows[i] = edge[i];
+                }
+            }
+            kernels_->convertMcu(rows, samples);
+            if (!encode_mcu(samples))
+                return 0;
+        }
+    }
+    if (!finish_scan())
+        return 0;
+    *outSize = size_t(bits_.cursor() - out);
+    return 1;
+}
+
+} // namespace quillet
