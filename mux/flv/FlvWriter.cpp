@@ -1,0 +1,117 @@
+#include "mux/flv/FlvWriter.h"
+
+#include "base/ByteOrder.h"
+
+namespace quillet {
+
+int FlvWriter::CreateFlvFile(const char* path)
+{
+    if (!path || !*path)
+        return 0;
+    return file_.open(path);
+}
+
+int FlvWriter::WriteFlvMetaData(int width, int height, uint32_t duration_ms)
+{
+    uint8_t tag[kFlvMetaDataSize];
+    writeFlvMetaData(tag, width, height, duration_ms);
+    return file_.write(tag, sizeof tag);
+}
+
+int FlvWriter::WriteFlvHeader(int width, int height, int channels, const uint8_t* avc_header_tag, int avc_header_len)
+{
+    if (!IsOpen() || avc_header_len <= 0 || !isCompleteFlvTag(avc_header_tag, size_t(avc_header_len), kFlvVideoTag))
+        return 0;
+    width_ = width;
+    height_ = height;
+    uint8_t header[kFlvFileHeaderSize];
+    writeFlvFileHeader(header);
+    uint8_t aac[kFlvAacHeaderTagSize];
+    writeFlvAacHeaderTag(aac, channels);
+    // The metadata starts with duration 0 (3 ms in whole seconds).
+    return file_.write(header, sizeof header) && WriteFlvMetaData(width, height, 3) &&
+           file_.write(avc_header_tag, size_t(avc_header_len)) && file_.write(aac, sizeof aac) && file_.flush();
+}
+
+int FlvWriter::RefreshMetaData(uint32_t duration_ms)
+{
+    const uint64_t resume = file_.tell();
+    return file_.seek(kFlvMetaDataOffset) && WriteFlvMetaData(width_, height_, duration_ms) && file_.seek(resume) &&
+           file_.flush();
+}
+
+int FlvWriter::WriteFlvVideo(const uint8_t* tag, int len, int key, uint32_t timestamp_ms)
+{
+    if (!IsOpen() || file_.error())
+        return 0;
+    if (len == 0)
+        return 1;
+    // A tag that does not hang together would make every later tag unreadable.
+    if (len < 0 || !isCompleteFlvTag(tag, size_t(len), kFlvVideoTag))
+        return 0;
+    if (!file_.write(tag, size_t(len)))
+        return 0;
+    if (key && timestamp_ms > kRefreshAfterMs)
+        return RefreshMetaData(timestamp_ms);
+    return 1;
+}
+
+int FlvWriter::WriteFlvAudio(const uint8_t* records, int len, const uint32_t* frame_end_ms, int timestamp_count)
+{
+    if (!IsOpen() || file_.error() || len < 0 || (len > 0 && (!records || !frame_end_ms)))
+        return 0;
+    // Check the whole buffer before writing, so that a bad record cannot leave
+    // half of a buffer in the file.
+    int frames = 0;
+    for (int at = 0; at < len; ++frames) {
+        if (len - at < 2)
+            return 0;
+        const int stored = int(getLE16(records + at));
+        if (stored < int(kAdtsHeaderSize) + 1 || stored > len - at - 2)
+            return 0;
+        at += 2 + stored;
+    }
+    if (frames > timestamp_count)
+        return 0;
+    int i = 0;
+    for (int at = 0; at < len; ++i) {
+        const uint32_t stored = getLE16(records + at);
+        const uint32_t raw = stored - uint32_t(kAdtsHeaderSize);
+        uint8_t head[kFlvTagHeaderSize + 2];
+        writeFlvTagHeader(head, kFlvAudioTag, raw + 2, frame_end_ms[i]);
+        head[11] = 0xAF; // AAC, fixed flags
+        head[12] = 0x01; // raw AAC frame
+        uint8_t trailer[4];
+        putBE32(trailer, raw + 13);
+        if (!file_.write(head, sizeof head) || !file_.write(records + at + 2 + kAdtsHeaderSize, raw) ||
+            !file_.write(trailer, sizeof trailer))
+            return 0;
+        at += 2 + int(stored);
+    }
+    return 1;
+}
+
+int FlvWriter::WriteFlvAudioMp3(const uint8_t* data, int len, uint32_t timestamp_ms)
+{
+    if (!IsOpen() || file_.error() || len <= 0 || len > kMaxTagData || !data)
+        return 0;
+    uint8_t head[kFlvTagHeaderSize + 1];
+    writeFlvTagHeader(head, kFlvAudioTag, uint32_t(len) + 1, timestamp_ms);
+    head[11] = 0x26; // MP3, 11 kHz flag, 16-bit, mono
+    uint8_t trailer[4];
+    putBE32(trailer, uint32_t(len) + 12);
+    return file_.write(head, sizeof head) && file_.write(data, size_t(len)) && file_.write(trailer, sizeof trailer);
+}
+
+int FlvWriter::FinishFlv(int width, int height, uint32_t pictures, int fps)
+{
+    if (!IsOpen())
+        return 0;
+    const uint32_t duration_ms = fps > 0 ? uint32_t(uint64_t(pictures) * 1000 / uint32_t(fps)) : 0;
+    int ok = !file_.error() && file_.seek(kFlvMetaDataOffset) && WriteFlvMetaData(width, height, duration_ms);
+    if (!file_.close())
+        ok = 0;
+    return ok;
+}
+
+} // namespace quillet

@@ -1,0 +1,63 @@
+#pragma once
+#include <cstdint>
+
+#include "base/OutputSink.h"
+#include "mux/flv/FlvTags.h"
+
+namespace quillet {
+
+// Writes an FLV file with H.264 video and AAC (or MP3) audio straight through.
+// Only the onMetaData tag right behind the file header is written again: with
+// the current duration at key frames after the first ten seconds (followed by a
+// flush, so a killed process leaves everything up to there on disk) and with the
+// final duration at the end.
+//
+// Results: 1 success, 0 failure. A failed write or seek is sticky: every later
+// call returns 0, and the file keeps what was complete before the failure.
+// Not thread-safe: the recording lock serialises all calls.
+class FlvWriter {
+public:
+    FlvWriter() = default;
+    FlvWriter(const FlvWriter&) = delete;
+    FlvWriter& operator=(const FlvWriter&) = delete;
+
+    // Creates or truncates the file.
+    int CreateFlvFile(const char* path);
+    // File header, metadata (duration 0), the AVC sequence-header tag exactly as
+    // the H.264 encoder wrapper built it (tag plus PreviousTagSize), and the
+    // AAC sequence-header tag for one or two channels. Width and height are
+    // kept for the metadata refreshes.
+    int WriteFlvHeader(int width, int height, int channels, const uint8_t* avc_header_tag, int avc_header_len);
+    // The 88-byte metadata tag at the current position.
+    int WriteFlvMetaData(int width, int height, uint32_t duration_ms);
+    // One video tag with its PreviousTagSize as the wrapper built it (length 0:
+    // nothing produced, nothing written). A key frame later than 10000 ms
+    // refreshes the metadata with its timestamp.
+    int WriteFlvVideo(const uint8_t* tag, int len, int key, uint32_t timestamp_ms);
+    // The AAC encoder's output for one captured buffer: records of a 16-bit
+    // little-endian length and an ADTS frame. frame_end_ms[i] is the timestamp
+    // of record i. A malformed buffer or too few timestamps write nothing.
+    int WriteFlvAudio(const uint8_t* records, int len, const uint32_t* frame_end_ms, int timestamp_count);
+    // MP3 output of one captured buffer as one tag.
+    int WriteFlvAudioMp3(const uint8_t* data, int len, uint32_t timestamp_ms);
+    // Final metadata (pictures * 1000 / fps ms), then closes the file. The H.264
+    // encoder is the caller's to close.
+    int FinishFlv(int width, int height, uint32_t pictures, int fps);
+
+    bool IsOpen() const { return file_.isOpen(); }
+    bool Failed() const { return file_.error(); }
+
+    // Key frames later than this refresh the metadata.
+    static constexpr uint32_t kRefreshAfterMs = 10000;
+    // Largest AAC or MP3 payload of one tag: the 24-bit data size field.
+    static constexpr int kMaxTagData = 0xFFFFFF - 2;
+
+private:
+    int RefreshMetaData(uint32_t duration_ms);
+
+    FileSink file_;
+    int width_ = 0;
+    int height_ = 0;
+};
+
+} // namespace quillet
