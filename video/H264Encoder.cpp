@@ -1,0 +1,208 @@
+#include "video/H264Encoder.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "video/ColorConvert.h"
+#include "video/FlvAvcTags.h"
+#include "video/H264Params.h"
+#include "video/NalWriter.h"
+
+namespace quillet {
+namespace {
+
+// Slices of one picture never come in more than a handful of NAL units with
+// these settings; more would mean a library we do not understand.
+constexpr int kMaxNalsPerPicture = 16;
+// Bytes in front of each NAL unit the library hands out: 4-byte length, header byte.
+constexpr int kLibraryNalPrefix = 5;
+
+bool pixel_mode(H264InputMode mode)
+{
+    return mode == H264InputMode::Bgr24 || mode == H264InputMode::Bgra32;
+}
+
+} // namespace
+
+H264Encoder::~H264Encoder()
+{
+    close();
+}
+
+void H264Encoder::set_bitrate(int32_t width, int32_t height, int32_t c)
+{
+    const double r = (static_cast<double>(width) + static_cast<double>(height)) / 560.0;
+    // Clamp in floating point: huge or negative inputs stay defined.
+    const double kbps = std::trunc(r * r * static_cast<double>(c));
+    bitrate_ = static_cast<int16_t>(std::clamp(kbps, 50.0, 512.0));
+}
+
+size_t H264Encoder::recommended_output_capacity(int32_t width, int32_t height)
+{
+    const size_t pixels = static_cast<size_t>(std::max(width, 0)) * static_cast<size_t>(std::max(height, 0));
+    return std::max<size_t>(pixels * 3, 640000) + 30000;
+}
+
+int H264Encoder::open(int32_t width, int32_t height, uint8_t fps)
+{
+    close();
+    frame_counter = 0;
+    width_ = width;
+    height_ = height;
+    const int32_t rate = std::abs(static_cast<int32_t>(static_cast<int8_t>(fps)));
+    if (rate == 0 || picture_.allocate(width, height) == 0)
+        return 0;
+
+    H264Settings settings;
+    settings.width = width;
+    settings.height = height;
+    settings.fps = rate;
+    settings.bitrate_kbps = bitrate_;
+    settings.repeat_headers = mode_ == H264InputMode::I420;
+    x264_param_t params;
+    if (fill_h264_params(&params, settings) == 0)
+        return 0;
+    handle_ = x264_encoder_open(&params);
+    if (handle_ == nullptr)
+        return 0;
+    pts_ = 0;
+    payload_.reserve(picture_.size() + 1024);
+    return 1;
+}
+
+void H264Encoder::close()
+{
+    if (handle_ != nullptr) {
+        x264_encoder_close(handle_);
+        handle_ = nullptr;
+    }
+}
+
+size_t H264Encoder::encode(const uint8_t* frame, size_t frame_bytes, uint8_t* out, size_t out_capacity,
+                           uint32_t timestamp_ms)
+{
+    const PixelLayout layout = mode_ == H264InputMode::Bgr24 ? PixelLayout::Bgr24 : PixelLayout::Bgra32;
+    const size_t needed = static_cast<size_t>(width_) * static_cast<size_t>(height_) * bytes_per_pixel(layout);
+    if (handle_ == nullptr || !pixel_mode(mode_) || frame == nullptr || frame_bytes < needed ||
+        convert_to_i420(frame, layout, width_, height_, true, picture_.planes()) == 0) {
+        force_keyframe = 0;
+        last_was_keyframe = 0;
+        return 0;
+    }
+    return encode_planes(out, out_capacity, timestamp_ms);
+}
+
+size_t H264Encoder::encode(const I420Picture& picture, uint8_t* out, size_t out_capacity, uint32_t timestamp_ms)
+{
+    if (handle_ == nullptr || mode_ != H264InputMode::I420 || picture.width() != width_ ||
+        picture.height() != height_ ||
+        copy_i420(picture.data(), width_, height_, picture.bottom_up, picture_.planes()) == 0) {
+        force_keyframe = 0;
+        last_was_keyframe = 0;
+        return 0;
+    }
+    return encode_planes(out, out_capacity, timestamp_ms);
+}
+
+size_t H264Encoder::encode_planes(uint8_t* out, size_t out_capacity, uint32_t timestamp_ms)
+{
+    const bool force = force_keyframe != 0;
+    force_keyframe = 0;
+    last_was_keyframe = 0;
+    if (out == nullptr)
+        return 0;
+
+    x264_picture_t in;
+    x264_picture_init(&in);
+    in.img.i_csp = X264_CSP_I420;
+    in.img.i_plane = 3;
+    const I420Planes planes = picture_.planes();
+    in.img.plane[0] = planes.y;
+    in.img.plane[1] = planes.u;
+    in.img.plane[2] = planes.v;
+    in.img.i_stride[0] = static_cast<int>(planes.stride_y);
+    in.img.i_stride[1] = static_cast<int>(planes.stride_u);
+    in.img.i_stride[2] = static_cast<int>(planes.stride_v);
+    in.i_type = force ? X264_TYPE_IDR : X264_TYPE_AUTO;
+    in.i_pts = pts_++;
+
+    x264_picture_t coded;
+    x264_nal_t* nals = nullptr;
+    int count = 0;
+    if (x264_encoder_encode(handle_, &nals, &count, &in, &coded) < 0 || count <= 0 || count > kMaxNalsPerPicture)
+        return 0;
+
+    size_t total = 0;
+    for (int i = 0; i < count; ++i) {
+        if (nals[i].i_payload < kLibraryNalPrefix)
+            return 0;
+        total += static_cast<size_t>(nals[i].i_payload);
+    }
+    if (payload_.size() < total)
+        payload_.resize(total);
+    NalView views[kMaxNalsPerPicture];
+    size_t used = 0;
+    for (int i = 0; i < count; ++i) {
+        const x264_nal_t& nal = nals[i];
+        const size_t n = remove_emulation_prevention(nal.p_payload + kLibraryNalPrefix,
+                                                     static_cast<size_t>(nal.i_payload - kLibraryNalPrefix),
+                                                     payload_.data() + used);
+        views[i] = NalView{static_cast<uint8_t>(nal.i_ref_idc), static_cast<uint8_t>(nal.i_type),
+                           payload_.data() + used, n};
+        used += n;
+    }
+
+    const bool key = coded.i_type == X264_TYPE_IDR;
+    const size_t written = pixel_mode(mode_)
+        ? write_avc_video_tag(out, out_capacity, timestamp_ms, key, views, static_cast<size_t>(count))
+        : write_annexb_access_unit(out, out_capacity, views, static_cast<size_t>(count));
+    if (written == 0) {
+        // The picture is lost; later ones may refer to it, so restart with an IDR.
+        force_keyframe = 1;
+        return 0;
+    }
+    last_was_keyframe = key ? 1 : 0;
+    return written;
+}
+
+size_t H264Encoder::sequence_header_tag(uint8_t* out, size_t out_capacity, uint32_t timestamp_ms)
+{
+    if (handle_ == nullptr)
+        return 0;
+    x264_nal_t* nals = nullptr;
+    int count = 0;
+    if (x264_encoder_headers(handle_, &nals, &count) < 0)
+        return 0;
+    const x264_nal_t* sps = nullptr;
+    const x264_nal_t* pps = nullptr;
+    size_t total = 0;
+    for (int i = 0; i < count; ++i) {
+        if (nals[i].i_payload < kLibraryNalPrefix)
+            continue;
+        if (nals[i].i_type == kNalSps && sps == nullptr)
+            sps = &nals[i];
+        else if (nals[i].i_type == kNalPps && pps == nullptr)
+            pps = &nals[i];
+        else
+            continue;
+        total += static_cast<size_t>(nals[i].i_payload);
+    }
+    if (sps == nullptr || pps == nullptr)
+        return 0;
+    if (payload_.size() < total)
+        payload_.resize(total);
+    NalView views[2];
+    size_t used = 0;
+    const x264_nal_t* sets[2] = {sps, pps};
+    for (int i = 0; i < 2; ++i) {
+        const size_t n = remove_emulation_prevention(sets[i]->p_payload + kLibraryNalPrefix,
+                                                     static_cast<size_t>(sets[i]->i_payload - kLibraryNalPrefix),
+                                                     payload_.data() + used);
+        views[i] = NalView{static_cast<uint8_t>(sets[i]->i_ref_idc), static_cast<uint8_t>(sets[i]->i_type),
+                           payload_.data() + used, n};
+        used += n;
+    }
+    return write_avc_sequence_header_tag(out, out_capacity, timestamp_ms, views[0], views[1]);
+}
+
+} // namespace quillet
