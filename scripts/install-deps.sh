@@ -10,7 +10,7 @@ packages=(
   libx264-dev libmp3lame-dev zlib1g-dev liblzo2-dev
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
   # screen, input and sound
-  libx11-dev libxext-dev libxfixes-dev libxdamage-dev libxrandr-dev libxtst-dev libpulse-dev
+  libx11-dev libxext-dev libxfixes-dev libxdamage-dev libxrandr-dev libxtst-dev libxi-dev libpulse-dev
   # windows, menus, tray
   qt6-base-dev
   # tests and benchmarks: real decoders and reference encoders

@@ -1,0 +1,36 @@
+#pragma once
+#include <cstdint>
+
+#include "capture/ScreenSource.h"
+
+struct SwsContext;
+
+namespace quillet {
+
+// High-quality bicubic resampling of a whole picture, through libswscale.
+// Reads a top-row-first picture and writes a bottom-row-first one, so the flip
+// the coders need costs nothing extra.
+class BicubicScaler {
+public:
+    BicubicScaler() = default;
+    ~BicubicScaler();
+    BicubicScaler(const BicubicScaler&) = delete;
+    BicubicScaler& operator=(const BicubicScaler&) = delete;
+
+    // bitsPerPixel 32 (B, G, R, X) or 16 (RGB 5-5-5). Returns 0 for other depths
+    // or sizes the scaler refuses.
+    int open(int32_t srcWidth, int32_t srcHeight, int32_t dstWidth, int32_t dstHeight, uint8_t bitsPerPixel);
+    // `src` must match the opened source size and depth; `dst` points at a
+    // dstHeight × dstStride buffer whose first stored row is the bottom one.
+    int scale(const PixelView& src, uint8_t* dst, int32_t dstStride);
+    void close();
+
+private:
+    SwsContext* context_ = nullptr;
+    int32_t srcWidth_ = 0;
+    int32_t srcHeight_ = 0;
+    int32_t dstHeight_ = 0;
+    uint8_t bitsPerPixel_ = 0;
+};
+
+} // namespace quillet
