@@ -1,0 +1,62 @@
+#include "engine/session/FlvOutput.h"
+
+namespace quillet {
+
+int FlvOutput::open(const OutputOpenParams& params, const char** failureKey)
+{
+    sound_ = params.sound;
+    width_ = params.width;
+    height_ = params.height;
+    if (!writer_.CreateFlvFile(params.fileName.c_str())) {
+        *failureKey = "fileErr";
+        return 0;
+    }
+    if (!coder_.open(params)) {
+        writer_.FinishFlv(width_, height_, 0, params.framesPerSecond);
+        *failureKey = "h264Err";
+        return 0;
+    }
+    const size_t headerLength = coder_.sequenceHeader();
+    if (headerLength == 0 ||
+        !writer_.WriteFlvHeader(width_, height_, params.capture.channels, coder_.packet(),
+                                static_cast<int>(headerLength))) {
+        writer_.FinishFlv(width_, height_, 0, params.framesPerSecond);
+        coder_.close();
+        *failureKey = "fileErr";
+        return 0;
+    }
+    return 1;
+}
+
+void FlvOutput::videoFrame(VideoFrameJob& job)
+{
+    const size_t length = coder_.encode(job);
+    if (length == 0)
+        return;
+    job.produced = true;
+    job.codedBytes = static_cast<uint32_t>(length);
+    SessionGuard g(*job.lock);
+    writer_.WriteFlvVideo(coder_.packet(), static_cast<int>(length), coder_.lastWasKeyFrame() ? 1 : 0,
+                          job.timestampMs);
+}
+
+void FlvOutput::soundAac(const uint8_t* records, size_t length, const uint32_t* endMs, const uint32_t*, int count)
+{
+    writer_.WriteFlvAudio(records, static_cast<int>(length), endMs, count);
+}
+
+void FlvOutput::soundMp3(const uint8_t* data, size_t length, uint64_t endMs)
+{
+    writer_.WriteFlvAudioMp3(data, static_cast<int>(length), static_cast<uint32_t>(endMs));
+}
+
+int FlvOutput::close(uint32_t framesCounted, int framesPerSecond)
+{
+    int ok = 1;
+    if (writer_.IsOpen())
+        ok = writer_.FinishFlv(width_, height_, framesCounted, framesPerSecond);
+    coder_.close();
+    return ok;
+}
+
+} // namespace quillet

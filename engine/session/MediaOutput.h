@@ -1,0 +1,75 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <string>
+
+#include "base/SessionLock.h"
+#include "engine/AudioFormats.h"
+#include "engine/OutputType.h"
+#include "engine/ScreenFrame.h"
+
+namespace quillet {
+
+class FrameGrabber;
+class CursorOverlay;
+
+// What a writer needs to open its file.
+struct OutputOpenParams {
+    std::string fileName;
+    int width = 0;  // output picture, multiples of 16
+    int height = 0;
+    uint8_t bitsPerPixel = 32;
+    int framesPerSecond = 15;
+    int qualityLevel = 2;
+    bool sound = false;
+    AudioTargetFormat target;
+    CaptureAudioFormat capture;
+};
+
+// One frame tick's work for the writer of the output type.
+struct VideoFrameJob {
+    FrameGrabber* grabber = nullptr;
+    CursorOverlay* cursor = nullptr; // null: no cursor drawn
+    uint64_t cursorSerial = 0;      // the shape to draw (0 keeps the previous)
+    SessionLock* lock = nullptr;
+    uint32_t framesCounted = 0;     // before this frame
+    uint32_t advance = 1;           // frame slots this frame covers
+    bool keyFrame = false;          // the session's key-frame decision
+    uint32_t timestampMs = 0;       // framesCounted * 1000 / fps
+    // Set by the output: bytes coded for this frame, and a limit reached that
+    // must end the recording (image count).
+    uint32_t codedBytes = 0;
+    bool requestStop = false;
+    bool produced = false;          // a frame really went into the file
+};
+
+// The writer of one output type together with the video coder it needs. The
+// session owns one per recording.
+//
+// Threads: open and close on the host's thread while no worker runs;
+// videoFrame on the video thread, outside the lock (it takes job.lock itself
+// around writer calls); soundAac and soundMp3 with the lock held.
+class MediaOutput {
+public:
+    virtual ~MediaOutput() = default;
+
+    // Creates the file and writes its head. Returns 1, or 0 with *failureKey
+    // set to the message key of the failure.
+    virtual int open(const OutputOpenParams& params, const char** failureKey) = 0;
+    // Whether captured sound goes into this output.
+    virtual bool takesSound() const = 0;
+    virtual void videoFrame(VideoFrameJob& job) = 0;
+    // One captured buffer's AAC output: `count` records of a 16-bit length and
+    // an ADTS frame (7-byte header first); record i ends at endMs[i] of the
+    // sound track, durationMs[i] after the previous record's end.
+    virtual void soundAac(const uint8_t* records, size_t length, const uint32_t* endMs, const uint32_t* durationMs,
+                          int count) = 0;
+    // One captured buffer's MP3 output, ending at endMs.
+    virtual void soundMp3(const uint8_t* data, size_t length, uint64_t endMs) = 0;
+    // Finalises the file. framesCounted and fps give the duration.
+    virtual int close(uint32_t framesCounted, int framesPerSecond) = 0;
+    // The writer reported a failure (disk full, ...) since open.
+    virtual bool failed() const = 0;
+};
+
+} // namespace quillet

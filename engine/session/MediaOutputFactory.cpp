@@ -1,0 +1,18 @@
+#include "engine/session/FlvOutput.h"
+#include "engine/session/ImageOutput.h"
+#include "engine/session/Mp4Output.h"
+#include "engine/session/RecordingSession.h"
+
+namespace quillet {
+
+std::unique_ptr<MediaOutput> createMediaOutput(OutputType type)
+{
+    switch (type) {
+    case OutputMp4: return std::make_unique<Mp4Output>();
+    case OutputFlv: return std::make_unique<FlvOutput>();
+    case OutputImages: return std::make_unique<ImageOutput>();
+    default: return nullptr; // AVI, SWF, WMV and the own record file have no writer yet
+    }
+}
+
+} // namespace quillet

@@ -1,0 +1,71 @@
+#include "engine/session/Mp4Output.h"
+
+#include "engine/session/AudioPacing.h"
+#include "video/FlvAvcTags.h"
+
+namespace quillet {
+
+int Mp4Output::open(const OutputOpenParams& params, const char** failureKey)
+{
+    sound_ = params.sound;
+    lastVideoTimestampMs_ = 0;
+    if (!coder_.open(params)) {
+        *failureKey = "h264Err";
+        return 0;
+    }
+    if (!mux_.Open(params.fileName.c_str(), params.width, params.height, params.framesPerSecond,
+                   static_cast<int>(params.capture.sampleRate), sound_ ? params.capture.channels : 0)) {
+        coder_.close();
+        *failureKey = "fileErr";
+        return 0;
+    }
+    ParameterSets ps;
+    const size_t headerLength = coder_.sequenceHeader();
+    if (!parseSequenceHeaderTag(coder_.packet(), headerLength, &ps) ||
+        !mux_.WriteVideoHead(ps.sps, ps.spsLength, ps.pps, ps.ppsLength)) {
+        mux_.Close();
+        coder_.close();
+        *failureKey = "h264Err";
+        return 0;
+    }
+    return 1;
+}
+
+void Mp4Output::videoFrame(VideoFrameJob& job)
+{
+    const size_t length = coder_.encode(job);
+    if (length <= kFlvAvcVideoTagOverhead)
+        return;
+    job.produced = true;
+    job.codedBytes = static_cast<uint32_t>(length);
+    const bool key = coder_.lastWasKeyFrame();
+    // Every NAL unit in the tag already carries its own 4-byte length, so the
+    // bytes from the first length to the trailing tag size are the sample.
+    const char* sample = reinterpret_cast<const char*>(coder_.packet() + kFlvAvcNalOffset);
+    const int sampleLength = static_cast<int>(length - kFlvAvcVideoTagOverhead);
+    SessionGuard g(*job.lock);
+    mux_.WriteVideo(sample, sampleLength, job.timestampMs - lastVideoTimestampMs_, key ? 1 : 0);
+    lastVideoTimestampMs_ = job.timestampMs;
+    if (key && job.timestampMs > kIndexRefreshAfterMs)
+        mux_.SaveData();
+}
+
+void Mp4Output::soundAac(const uint8_t* records, size_t length, const uint32_t*, const uint32_t* durationMs,
+                         int count)
+{
+    int i = 0;
+    forEachAacUnit(records, length, [&](const uint8_t* raw, size_t rawLength) {
+        if (i < count)
+            mux_.WriteAudio(reinterpret_cast<const char*>(raw), static_cast<int>(rawLength), durationMs[i]);
+        ++i;
+    });
+}
+
+int Mp4Output::close(uint32_t, int)
+{
+    const int ok = mux_.IsOpen() ? mux_.Close() : 1;
+    coder_.close();
+    return ok;
+}
+
+} // namespace quillet

@@ -1,0 +1,554 @@
+#include "engine/session/RecordingSession.h"
+
+#include <algorithm>
+#include <cstring>
+#include <ctime>
+
+#include "audio/AudioEncoder.h"
+#include "audio/input/AudioBuffer.h"
+#include "audio/input/AudioInput.h"
+#include "audio/input/CaptureBufferSize.h"
+#include "audio/input/WaveFormatRecord.h"
+#include "base/MulDiv.h"
+#include "capture/FrameGrabber.h"
+#include "capture/ScreenSource.h"
+#include "engine/QualityLevel.h"
+#include "engine/session/AudioPacing.h"
+#include "capture/CursorOverlay.h"
+#include "engine/session/FramePacing.h"
+#include "engine/session/SessionClock.h"
+#include "engine/session/StartRules.h"
+#include "engine/session/StatusText.h"
+
+namespace quillet {
+namespace {
+
+// Bounded waits of the stop path (ms).
+constexpr uint32_t kVideoThreadWaitMs = 10000;
+constexpr uint32_t kLoopbackThreadWaitMs = 1000;
+// Compressed sound of one captured buffer.
+constexpr size_t kAudioOutBufferBytes = 64000;
+// Sleep step of the worker threads while nothing is due (ms).
+constexpr uint32_t kIdleSleepMs = 10;
+// The grabber takes layered windows into its copies.
+constexpr uint8_t kGrabberFlags = FrameGrabber::kFlagLayeredWindows;
+
+bool hasExtension(const std::string& name)
+{
+    const size_t slash = name.rfind('/');
+    const size_t dot = name.rfind('.');
+    return dot != std::string::npos && (slash == std::string::npos || dot > slash + 1);
+}
+
+} // namespace
+
+RecordingSession::RecordingSession(SessionHost& host, SessionEnvironment env)
+    : host_(host), env_(std::move(env)), clock_(env_.clock ? env_.clock : &SteadySessionClock::instance())
+{
+    if (!env_.outputFactory)
+        env_.outputFactory = createMediaOutput;
+}
+
+RecordingSession::~RecordingSession()
+{
+    if (state_.load() != Stopped) {
+        exiting_ = true;
+        stop();
+    }
+}
+
+int RecordingSession::fail(const char* key, const char* builtin)
+{
+    releaseAll();
+    state_ = Stopped;
+    framesPerSecond_ = storedFramesPerSecond_;
+    host_.showMessage(key, host_.messageText(key, builtin));
+    return 0;
+}
+
+void RecordingSession::releaseAll()
+{
+    if (output_) {
+        output_->close(framesCounted_, framesPerSecond_);
+        output_.reset();
+    }
+    if (soundInputOpen_ && env_.soundInput) {
+        env_.soundInput->stop();
+        soundInputOpen_ = false;
+    }
+    if (compressor_) {
+        compressor_->close();
+        compressor_.reset();
+    }
+    if (loopbackActive_ && env_.lookbackCall) {
+        env_.lookbackCall(nullptr, kLookbackStop);
+        loopbackActive_ = false;
+    }
+    cursor_.reset();
+    if (grabber_) {
+        grabber_->release();
+        grabber_.reset();
+    }
+    audioOutBuffer_.clear();
+    audioOutBuffer_.shrink_to_fit();
+    scratch_.clear();
+    scratch_.shrink_to_fit();
+}
+
+int RecordingSession::start(const RecordSettings& settings, const std::string& formatName, bool explicitFile,
+                            const std::string& outputFolder, int formatIndex)
+{
+    const State s = state_.load();
+    if (s == Recording)
+        return 1;
+    if (s == Paused) {
+        {
+            SessionGuard g(lock_);
+            startTick_ = static_cast<int64_t>(clock_->nowMs()) - frameTimestampMs(framesCounted_, framesPerSecond_);
+        }
+        state_ = Recording;
+        host_.stateChanged(Recording);
+        return 1;
+    }
+
+    // Fresh counters for a new recording.
+    framesEncoded_ = 0;
+    bytesSinceKey_ = 0;
+    soundLevel_ = 0;
+    soundFailed_ = false;
+    lastEndMessage_.clear();
+    qualityLevel_ = clampQualityLevel(settings.qualityLevel);
+    storedFramesPerSecond_ = settings.framesPerSecond < 1 ? 1 : settings.framesPerSecond;
+    framesPerSecond_ = storedFramesPerSecond_;
+    recordSound_ = settings.recordSound;
+    useDefaultDeviceInsteadOfLoopback_ = settings.useDefaultDeviceInsteadOfLoopback;
+
+    if (explicitFile && !settings.outputFileName.empty()) {
+        fileName_ = settings.outputFileName;
+    } else {
+        const std::time_t t = std::time(nullptr);
+        std::tm local{};
+        localtime_r(&t, &local);
+        fileName_ = defaultOutputName(outputFolder, local, formatExtension(formatIndex, qualityLevel_));
+    }
+
+    // Confirmation. The desktop's compositor cannot be switched off from
+    // here, so the Yes/No/Cancel variant that offers it is not used.
+    const MessageLookup lookup = [this](const char* key) { return host_.messageText(key); };
+    const std::string text = confirmationText(formatName, fileName_, recordSound_, framesPerSecond_, lookup);
+    if (host_.confirm(text, host_.messageText("start"), ConfirmKind::OkCancel) != ConfirmAnswer::Yes)
+        return 0;
+
+    outputType_ = outputTypeForFileName(fileName_);
+    if (outputType_ == OutputSwf && framesPerSecond_ > 12)
+        framesPerSecond_ = 12;
+    target_ = buildAudioTargetFormat(qualityLevel_, outputType_);
+    capture_ = captureFormatFor(target_);
+    const bool withSound = recordSound_ && outputType_ != OutputImages;
+
+    // A type whose writer does not exist ends the start before anything is
+    // opened, rather than leaving an empty file behind.
+    output_ = env_.outputFactory(outputType_);
+    if (!output_)
+        return fail(kTypeUnavailableKey, kTypeUnavailableText);
+
+    if (!env_.screen)
+        return fail("startErr");
+    Rect area{};
+    switch (adjustCaptureArea(settings.captureArea, env_.screen->logicalWidth(), env_.screen->logicalHeight(),
+                              &area)) {
+    case AreaResult::Bad: return fail("startErr");
+    case AreaResult::WholeScreen: area = Rect{}; break;
+    case AreaResult::Ok: break;
+    }
+
+    grabber_ = std::make_unique<FrameGrabber>(*env_.screen, [this] { return clock_->nowMs(); });
+    if (!grabber_->init(area, kGrabberFlags, hasExtension(fileName_)))
+        return fail("startErr");
+
+    cursor_ = std::make_unique<CursorOverlay>(*env_.screen);
+    cursor_->setScale(1, 1);
+    cursor_->setArea(grabber_->captureArea());
+    cursorSerial_ = 0;
+
+    audioOutBuffer_.assign(kAudioOutBufferBytes, 0);
+    {
+        SessionGuard g(lock_);
+        sound_ = SoundClock{};
+        sound_.bytesPerSecond = capture_.avgBytesPerSecond ? capture_.avgBytesPerSecond : 1;
+        sound_.channels = capture_.channels;
+    }
+
+    if (withSound) {
+        compressor_ = std::make_unique<AudioEncoder>();
+        const Mp3Framing framing = (outputType_ == OutputFlv || outputType_ == OutputSwf)
+                                       ? Mp3Framing::FlushEachBuffer
+                                       : Mp3Framing::Continuous;
+        // MP4 takes only AAC frames: an MP3 fallback would never play there.
+        if (!compressor_->open(capture_, target_, framing) || (outputType_ == OutputMp4 && !compressor_->isAac()))
+            return fail("audioErr");
+        chunkFrames_ = captureBufferFrames(outputType_, capture_.sampleRate, framesPerSecond_);
+        const int need = compressor_->maxOutputBytes(static_cast<int>(chunkFrames_ * capture_.blockAlign * 2));
+        if (need > 0 && static_cast<size_t>(need) > audioOutBuffer_.size())
+            audioOutBuffer_.assign(static_cast<size_t>(need), 0);
+    }
+
+    OutputOpenParams params;
+    params.fileName = fileName_;
+    params.width = grabber_->width();
+    params.height = grabber_->height();
+    params.bitsPerPixel = grabber_->bitsPerPixel();
+    params.framesPerSecond = framesPerSecond_;
+    params.qualityLevel = qualityLevel_;
+    params.sound = withSound;
+    params.target = target_;
+    params.capture = capture_;
+    const char* failureKey = "fileErr";
+    if (!output_->open(params, &failureKey))
+        return fail(failureKey);
+
+    {
+        SessionGuard g(lock_);
+        framesCounted_ = 0;
+        keyFrameCount_ = 0;
+        framesSinceKey_ = framesPerSecond_ * kKeyFrameSeconds - 1;
+    }
+    state_ = Recording;
+    host_.stateChanged(Recording);
+
+    host_.showCountdown();
+    {
+        SessionGuard g(lock_);
+        startTick_ = static_cast<int64_t>(clock_->nowMs());
+    }
+
+    if (withSound) {
+        const bool computerSound = env_.sources.isComputerSound(settings.audioSourceIndex);
+        loopbackActive_ = false;
+        if (computerSound && env_.lookbackCall) {
+            uint8_t record[WaveFormatRecord::kSize];
+            WaveFormatRecord::fromCapture(capture_).write(record);
+            loopbackActive_ = env_.lookbackCall(record, kLookbackStart) != 0;
+        }
+        scratch_.assign(static_cast<size_t>(chunkFrames_) * capture_.blockAlign * 2, 0);
+        const std::string device = env_.sources.deviceForIndex(env_.sources.clampIndex(settings.audioSourceIndex));
+        soundInputOpen_ = env_.soundInput &&
+                          env_.soundInput->open(host_.soundListener(), chunkFrames_, &capture_, device) != 0;
+        if (!soundInputOpen_) {
+            soundFailed_ = true;
+            if (loopbackActive_ && loopbackThread_.start([this] { loopbackThreadMain(); }))
+                soundFailed_ = false;
+        }
+    }
+
+    videoThreadHeld_ = true;
+    if (!videoThread_.start([this] { videoThreadMain(); })) {
+        videoThreadHeld_ = false;
+        state_ = Stopped;
+        loopbackThread_.join();
+        return fail("startErr");
+    }
+
+    if (soundFailed_ && mainWindowVisible_)
+        host_.showMessage("audioErr2", host_.messageText("audioErr2"));
+    return 1;
+}
+
+int RecordingSession::pause()
+{
+    State expected = Recording;
+    if (!state_.compare_exchange_strong(expected, Paused))
+        return 0;
+    host_.stateChanged(Paused);
+    return 1;
+}
+
+int RecordingSession::stop()
+{
+    if (state_.load() == Stopped && !output_)
+        return 0;
+    state_ = Stopped;
+
+    if (!videoThread_.waitFor(kVideoThreadWaitMs)) {
+        ++stopWaitOverruns_;
+        videoThread_.join();
+    }
+    videoThreadHeld_ = false;
+    if (!loopbackThread_.waitFor(kLoopbackThreadWaitMs)) {
+        ++stopWaitOverruns_;
+        loopbackThread_.join();
+    }
+
+    uint32_t counted = 0, encoded = 0;
+    bool outputFailed = false;
+    {
+        SessionGuard g(lock_);
+        counted = framesCounted_;
+        encoded = framesEncoded_;
+        if (output_) {
+            output_->close(framesCounted_, framesPerSecond_);
+            outputFailed = output_->failed();
+            output_.reset();
+        }
+    }
+    releaseAll();
+    soundLevel_ = 0;
+    host_.stateChanged(Stopped);
+    const int fpsUsed = framesPerSecond_;
+    framesPerSecond_ = storedFramesPerSecond_;
+    (void)fpsUsed;
+
+    if (exiting_)
+        return 1;
+    const MessageLookup lookup = [this](const char* key) { return host_.messageText(key); };
+    lastEndMessage_ = endMessageText(encoded, counted, fileName_, lookup);
+    if (outputFailed)
+        host_.showMessage("fileErr", host_.messageText("fileErr"));
+    if (host_.confirm(lastEndMessage_, host_.messageText("recEnd2"), ConfirmKind::YesNo) == ConfirmAnswer::Yes)
+        host_.playRecording(fileName_, outputType_ == OutputImages);
+    return 1;
+}
+
+RecordingSession::Counters RecordingSession::counters()
+{
+    SessionGuard g(lock_);
+    Counters c;
+    c.framesCounted = framesCounted_;
+    c.framesEncoded = framesEncoded_;
+    c.keyFrameCount = keyFrameCount_;
+    c.audioMs = sound_.audioMs;
+    c.audioBytes = sound_.audioBytes;
+    c.startTick = startTick_;
+    c.framesPerSecond = framesPerSecond_;
+    c.soundLevel = soundLevel_.load();
+    c.soundFailed = soundFailed_;
+    c.outputFailed = output_ && output_->failed();
+    return c;
+}
+
+void RecordingSession::requestStopFromWorker()
+{
+    // Workers never stop the session themselves: no further frame is taken,
+    // and the host runs the normal stop path.
+    State expected = Recording;
+    state_.compare_exchange_strong(expected, Paused);
+    host_.postCommand(kCommandStop);
+}
+
+void RecordingSession::videoThreadMain()
+{
+    VideoPacer pacer(framesPerSecond_, clock_->nowMs());
+    while (state_.load() != Stopped) {
+        if (!pacer.due(clock_->nowMs())) {
+            clock_->sleepMs(kIdleSleepMs);
+            continue;
+        }
+        // A slow tick is followed at once by the next: no sleep after a tick.
+        if (state_.load() == Recording) {
+            // The current cursor shape; 0 (unknown) keeps the previous one.
+            if (const uint64_t serial = env_.screen->cursorSerial())
+                cursorSerial_ = serial;
+            frameTick();
+        }
+        else
+            clock_->sleepMs(kIdleSleepMs);
+    }
+    if (videoThreadHeld_.load())
+        host_.postNotice(kNoticeVideoThreadEnded, 0);
+}
+
+void RecordingSession::frameTick()
+{
+    if (state_.load() != Recording || !output_ || !grabber_)
+        return;
+    const uint64_t now = clock_->nowMs();
+    uint32_t counted = 0;
+    SlotDecision d;
+    {
+        SessionGuard g(lock_);
+        d = decideFrameSlots(now, startTick_, framesCounted_, framesPerSecond_);
+        if (d.kind == SlotDecision::ReAnchor)
+            startTick_ = d.newStartTick;
+        counted = framesCounted_;
+    }
+    if (d.kind != SlotDecision::Frame)
+        return;
+
+    uint32_t advance = d.target - counted;
+    bool key = false;
+    {
+        SessionGuard g(lock_);
+        ++framesEncoded_;
+        framesSinceKey_ += static_cast<int32_t>(advance);
+        KeyFrameInputs in;
+        in.bytesSinceKey = bytesSinceKey_;
+        in.framesSinceKey = framesSinceKey_;
+        in.framesPerSecond = framesPerSecond_;
+        key = isKeyFrame(in);
+        if (key) {
+            framesSinceKey_ = 0;
+            bytesSinceKey_ = 0;
+            ++keyFrameCount_;
+        }
+    }
+    advance = std::min(advance, kMaxAdvance);
+
+    if (!grabber_->capture(false))
+        return; // a failed capture loses only this tick
+
+    VideoFrameJob job;
+    job.grabber = grabber_.get();
+    job.cursor = cursor_.get();
+    job.cursorSerial = cursorSerial_;
+    job.lock = &lock_;
+    job.framesCounted = counted;
+    job.advance = advance;
+    job.keyFrame = key;
+    job.timestampMs = frameTimestampMs(counted, framesPerSecond_);
+    output_->videoFrame(job);
+
+    {
+        SessionGuard g(lock_);
+        bytesSinceKey_ += job.codedBytes;
+        framesCounted_ += advance;
+    }
+    if (job.requestStop)
+        requestStopFromWorker();
+}
+
+void RecordingSession::onAudioChunk(AudioInput* input, AudioBuffer* buffer)
+{
+    if (!input || !buffer)
+        return;
+    uint8_t* data = input->releaseBuffer(buffer);
+    if (!data)
+        return; // a notification that outlived its recorder
+    const uint32_t bytes = std::min(buffer->bytesRecorded, buffer->bufferLength);
+    handleChunk(data, bytes, true);
+    input->requeueBuffer(buffer);
+}
+
+void RecordingSession::onAudioFailed(AudioInput*)
+{
+    if (state_.load() == Stopped)
+        return;
+    soundFailed_ = true;
+    if (mainWindowVisible_)
+        host_.showMessage("audioErr2", host_.messageText("audioErr2"));
+}
+
+void RecordingSession::handleChunk(uint8_t* data, uint32_t bytes, bool fromDevice)
+{
+    (void)fromDevice;
+    bool recording = state_.load() == Recording;
+    if (recording) {
+        SessionGuard g(lock_);
+        recording = framesCounted_ > 0 && output_ && compressor_;
+    }
+    if (!recording) {
+        // Sound before the first frame or during a pause is not stored; the
+        // computer-sound source is still drained so it does not fall behind.
+        if (loopbackActive_ && env_.lookbackCall && bytes > 0)
+            env_.lookbackCall(data, static_cast<int32_t>(bytes));
+        return;
+    }
+    const uint64_t now = clock_->nowMs();
+
+    if (loopbackActive_ && env_.lookbackCall) {
+        if (useDefaultDeviceInsteadOfLoopback_.load()) {
+            if (scratch_.size() < bytes)
+                scratch_.resize(bytes);
+            env_.lookbackCall(scratch_.data(), static_cast<int32_t>(bytes));
+        } else {
+            const int32_t got = env_.lookbackCall(data, static_cast<int32_t>(bytes));
+            if (got > 0 && static_cast<uint32_t>(got) <= bytes)
+                bytes = static_cast<uint32_t>(got);
+            else
+                std::memset(data, 0, bytes);
+        }
+    }
+
+    soundLevel_ = soundLevel(data, bytes);
+
+    const int compressed = compressor_->encode(data, audioOutBuffer_.data(), static_cast<int>(bytes),
+                                               static_cast<int>(audioOutBuffer_.size()));
+    const bool aac = compressor_->isAac();
+
+    SessionGuard g(lock_);
+    // With AAC the frames themselves advance the clock, so bytes the encoder
+    // keeps back for the next buffer are counted when their frame comes out.
+    // A failed encode still advances it, so the sound track keeps its length.
+    const bool walkFrames = aac && compressed >= 0;
+    sound_.audioMs = audioMsForBytes(sound_.audioBytes + bytes, sound_.bytesPerSecond);
+    if (!walkFrames)
+        sound_.audioBytes += bytes;
+    startTick_ = pullBackStartTick(now, startTick_, sound_.audioMs);
+    if (!walkFrames) {
+        if (compressed > 0 && output_->takesSound())
+            output_->soundMp3(audioOutBuffer_.data(), static_cast<size_t>(compressed), sound_.audioMs);
+        return;
+    }
+    const uint64_t frameBytes = uint64_t(sound_.channels) * kAacFrameBytesPerChannel;
+    const int units = forEachAacUnit(audioOutBuffer_.data(), static_cast<size_t>(compressed),
+                                     [](const uint8_t*, size_t) {});
+    if (aacEnd_.size() < static_cast<size_t>(units)) {
+        aacEnd_.resize(static_cast<size_t>(units));
+        aacDuration_.resize(static_cast<size_t>(units));
+    }
+    for (int i = 0; i < units; ++i) {
+        sound_.audioBytes += frameBytes;
+        sound_.audioMs = audioMsForBytes(sound_.audioBytes, sound_.bytesPerSecond);
+        aacEnd_[i] = static_cast<uint32_t>(sound_.audioMs);
+        aacDuration_[i] = static_cast<uint32_t>(sound_.audioMs - sound_.lastFrameEndMs);
+        sound_.lastFrameEndMs = sound_.audioMs;
+    }
+    if (units == 0)
+        sound_.audioMs = audioMsForBytes(sound_.audioBytes, sound_.bytesPerSecond);
+    else if (output_->takesSound())
+        output_->soundAac(audioOutBuffer_.data(), static_cast<size_t>(compressed), aacEnd_.data(),
+                          aacDuration_.data(), units);
+}
+
+void RecordingSession::loopbackThreadMain()
+{
+    LoopbackPacer pacer(chunkFrames_, capture_.sampleRate, capture_.avgBytesPerSecond, capture_.blockAlign,
+                        clock_->nowMs());
+    clock_->sleepMs(20);
+    const uint32_t chunkBytes = pacer.chunkBytes();
+    std::vector<uint8_t> buffer(static_cast<size_t>(chunkBytes) * 2, 0);
+    if (env_.lookbackCall) {
+        // Whatever the source collected before now is stale.
+        env_.lookbackCall(buffer.data(), static_cast<int32_t>(chunkBytes));
+        env_.lookbackCall(buffer.data(), static_cast<int32_t>(chunkBytes));
+    }
+    while (state_.load() != Stopped) {
+        if (pacer.poll(clock_->nowMs())) {
+            std::memset(buffer.data(), 0, buffer.size());
+            handleChunk(buffer.data(), chunkBytes, false);
+        }
+        if (pacer.sleepAfterMs() > 0)
+            clock_->sleepMs(pacer.sleepAfterMs());
+    }
+}
+
+void RecordingSession::onStatusTimer()
+{
+    if (state_.load() == Stopped)
+        return;
+    uint32_t counted = 0;
+    {
+        SessionGuard g(lock_);
+        counted = framesCounted_;
+    }
+    const uint32_t s = recordedSeconds(counted, framesPerSecond_);
+    host_.showStatus(elapsedText(s), statusTrayIcon(s), soundLevel_.load());
+}
+
+void RecordingSession::onNotice(int wparam, int)
+{
+    // The video thread announces its end; the stop path has already collected
+    // it (or is about to), so there is nothing left to forget here.
+    (void)wparam;
+}
+
+} // namespace quillet

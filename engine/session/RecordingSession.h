@@ -1,0 +1,178 @@
+#pragma once
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "audio/input/AudioSourceList.h"
+#include "audio/loopback/LookbackCall.h"
+#include "base/SessionLock.h"
+#include "engine/AudioFormats.h"
+#include "engine/OutputType.h"
+#include "engine/RecordSettings.h"
+#include "engine/session/MediaOutput.h"
+#include "engine/session/SessionHost.h"
+#include "engine/session/WorkerThread.h"
+
+namespace quillet {
+
+class AudioEncoder;
+class AudioInput;
+struct AudioBuffer;
+class CursorOverlay;
+class FrameGrabber;
+class ScreenSource;
+class SessionClock;
+
+// Makes the writer of an output type; null when the type has no writer yet.
+using MediaOutputFactory = std::function<std::unique_ptr<MediaOutput>(OutputType)>;
+
+// What the host hands the session once: the platform's screen and sound.
+struct SessionEnvironment {
+    ScreenSource* screen = nullptr;          // required for recording
+    AudioInput* soundInput = nullptr;        // null: sound cannot be recorded
+    AudioSourceList sources;                 // the source list the settings index into
+    LookbackCallFn lookbackCall = nullptr;   // computer-sound entry, null when absent
+    SessionClock* clock = nullptr;           // null: the steady clock
+    MediaOutputFactory outputFactory;        // empty: createMediaOutput
+};
+
+// The recording controller: turns a RecordSettings snapshot into a running
+// recording (start), pauses and resumes it, and finalises the file (stop).
+//
+// Threads: start, pause, stop, onAudioChunk (device buffers), onStatusTimer
+// and onNotice run on the host's thread. The video thread runs the frame tick;
+// the computer-sound thread (only when the device failed) runs onAudioChunk
+// for its own chunks. `lock_` guards every writer call and the shared clocks.
+class RecordingSession {
+public:
+    enum State : uint8_t { Recording = 1, Paused = 2, Stopped = 3 };
+
+    // Message key (and built-in text) used when the chosen type has no writer.
+    static constexpr const char* kTypeUnavailableKey = "typeErr";
+    static constexpr const char* kTypeUnavailableText =
+        "This output format cannot be recorded yet. Choose MP4, FLV or images (jpg/png).";
+
+    RecordingSession(SessionHost& host, SessionEnvironment env);
+    ~RecordingSession();
+    RecordingSession(const RecordingSession&) = delete;
+    RecordingSession& operator=(const RecordingSession&) = delete;
+
+    // The start command (1000): starts a new recording, or resumes from pause.
+    // Returns 1 when recording afterwards. formatName is the format list's text
+    // shown in the confirmation; explicitFile says the user chose the file (else
+    // a dated name is built in outputFolder with the extension of formatIndex).
+    int start(const RecordSettings& settings, const std::string& formatName, bool explicitFile,
+              const std::string& outputFolder, int formatIndex);
+    int pause();
+    // The stop command (1002). Returns 1 when a recording was finalised.
+    int stop();
+    // Set when the program is closing: stop then shows no end message.
+    void setExiting(bool exiting) { exiting_ = exiting; }
+
+    // A filled buffer from the sound device (host's thread, in arrival order).
+    void onAudioChunk(AudioInput* input, AudioBuffer* buffer);
+    // The sound device stopped delivering.
+    void onAudioFailed(AudioInput* input);
+    // Timer 100, once a second while a recording exists.
+    void onStatusTimer();
+    // Message 1127 from the engine's threads.
+    void onNotice(int wparam, int lparam);
+
+    // The state (3 stopped, 1 recording, 2 paused). Any thread.
+    State state() const { return state_.load(); }
+
+    // Counters, for the host and tests (read under the lock).
+    struct Counters {
+        uint32_t framesCounted = 0;
+        uint32_t framesEncoded = 0;
+        uint32_t keyFrameCount = 0;
+        uint64_t audioMs = 0;
+        uint64_t audioBytes = 0;
+        int64_t startTick = 0;
+        int framesPerSecond = 0;
+        int soundLevel = 0;
+        bool soundFailed = false;
+        bool outputFailed = false;
+    };
+    Counters counters();
+    OutputType outputType() const { return outputType_; }
+    const std::string& outputFileName() const { return fileName_; }
+    // Stop waits that ran past their limit since construction.
+    int stopWaitOverruns() const { return stopWaitOverruns_; }
+    // The end message of the last stop ("" when none was composed).
+    const std::string& lastEndMessage() const { return lastEndMessage_; }
+
+    // Exposed for the video thread and tests.
+    void frameTick();
+
+private:
+    int fail(const char* key, const char* builtin = nullptr);
+    void releaseAll();
+    void videoThreadMain();
+    void loopbackThreadMain();
+    void handleChunk(uint8_t* data, uint32_t bytes, bool fromDevice);
+    void requestStopFromWorker();
+
+    SessionHost& host_;
+    SessionEnvironment env_;
+    SessionClock* clock_;
+
+    std::atomic<State> state_{Stopped};
+    bool exiting_ = false;
+    int framesPerSecond_ = 15;
+    int storedFramesPerSecond_ = 15;
+    OutputType outputType_ = OutputMp4;
+    int qualityLevel_ = 2;
+    bool recordSound_ = false;
+    bool soundFailed_ = false;
+    bool loopbackActive_ = false; // the computer-sound entry is in use this recording
+    std::atomic<bool> useDefaultDeviceInsteadOfLoopback_{false};
+    std::string fileName_;
+    bool mainWindowVisible_ = true;
+
+    // Shared with the worker threads; guarded by lock_.
+    SessionLock lock_;
+    int64_t startTick_ = 0;
+    uint32_t framesCounted_ = 0;
+    uint32_t framesEncoded_ = 0;
+    int32_t framesSinceKey_ = 0;
+    uint32_t bytesSinceKey_ = 0;
+    uint32_t keyFrameCount_ = 0;
+    struct SoundClock {
+        uint64_t audioBytes = 0;     // PCM bytes accounted in the sound track
+        uint64_t audioMs = 0;        // its play time
+        uint64_t lastFrameEndMs = 0; // end of the previous AAC frame
+        uint32_t bytesPerSecond = 1;
+        uint16_t channels = 1;
+    } sound_;
+    std::atomic<int> soundLevel_{0};
+
+    AudioTargetFormat target_;
+    CaptureAudioFormat capture_;
+    uint32_t chunkFrames_ = 0;
+    std::vector<uint8_t> audioOutBuffer_;
+    std::vector<uint8_t> scratch_;
+    std::vector<uint32_t> aacEnd_;      // per AAC record of one buffer
+    std::vector<uint32_t> aacDuration_;
+
+    std::unique_ptr<FrameGrabber> grabber_;
+    std::unique_ptr<CursorOverlay> cursor_;
+    uint64_t cursorSerial_ = 0; // video thread only
+    std::unique_ptr<AudioEncoder> compressor_;
+    std::unique_ptr<MediaOutput> output_;
+    bool soundInputOpen_ = false;
+
+    WorkerThread videoThread_;
+    WorkerThread loopbackThread_;
+    std::atomic<bool> videoThreadHeld_{false};
+    int stopWaitOverruns_ = 0;
+    std::string lastEndMessage_;
+};
+
+// The writers built so far: MP4, FLV and image sequences; null for the rest.
+std::unique_ptr<MediaOutput> createMediaOutput(OutputType type);
+
+} // namespace quillet

@@ -1,0 +1,110 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <string>
+
+#include "engine/session/StartRules.h"
+#include "engine/session/StatusText.h"
+
+namespace quillet {
+namespace {
+
+TEST(StatusText, ElapsedTextSwitchesToHoursAtOneHour)
+{
+    EXPECT_EQ(elapsedText(recordedSeconds(899, 15)), "00:59");
+    EXPECT_EQ(elapsedText(recordedSeconds(54000, 15)), "01:00:00");
+    EXPECT_EQ(elapsedText(3599), "59:59");
+    EXPECT_EQ(elapsedText(0), "00:00");
+    EXPECT_EQ(elapsedText(100 * 3600 + 61), "100:01:01");
+}
+
+TEST(StatusText, TrayIconBlinksWithTheSeconds)
+{
+    EXPECT_EQ(statusTrayIcon(1), kTrayIconOdd);
+    EXPECT_EQ(statusTrayIcon(2), kTrayIconEven);
+    EXPECT_EQ(statusTrayIcon(3601), kTrayIconOdd);
+}
+
+TEST(StatusText, SlowCaptureWarningBelowHalfTheSlots)
+{
+    EXPECT_EQ(slowCapturePercent(50, 100), -1);
+    EXPECT_EQ(slowCapturePercent(49, 100), 49);
+    EXPECT_EQ(slowCapturePercent(0, 0), -1);
+    EXPECT_EQ(slowCapturePercent(1, 3), 33);
+    EXPECT_EQ(slowCapturePercent(0, 1), -1); // 1 / 2 == 0 slots needed
+}
+
+TEST(StatusText, FormatTakesOneIntegerAndNothingElse)
+{
+    EXPECT_EQ(formatWithInt("slow (%d%%)", 49), "slow (49%)");
+    // Conversions a language file might contain by mistake stay literal.
+    EXPECT_EQ(formatWithInt("%s %d %d %n", 7), "%s 7 %d %n");
+    EXPECT_EQ(formatWithInt("100%", 1), "100%");
+}
+
+TEST(CaptureArea, SizesRoundToSixteenWithSlack)
+{
+    Rect out;
+    ASSERT_EQ(adjustCaptureArea({10, 20, 110, 120}, 1920, 1080, &out), AreaResult::Ok);
+    EXPECT_EQ(out, (Rect{10, 20, 106, 116})); // 100 -> 96
+    ASSERT_EQ(adjustCaptureArea({10, 20, 113, 123}, 1920, 1080, &out), AreaResult::Ok);
+    EXPECT_EQ(out.right - out.left, 112); // 103 -> 112
+    EXPECT_EQ(out.bottom - out.top, 112);
+}
+
+TEST(CaptureArea, ShiftedBackOntoTheScreenNeverBelowZero)
+{
+    Rect out;
+    ASSERT_EQ(adjustCaptureArea({1850, 1000, 1953, 1050}, 1920, 1080, &out), AreaResult::Ok);
+    EXPECT_EQ(out.right, 1920);
+    EXPECT_EQ(out.left, 1920 - 112);
+    EXPECT_EQ(out.top, 1000);
+    EXPECT_EQ(out.bottom, 1048);
+    // Wider than the screen: cut to the screen, left stays at 0.
+    ASSERT_EQ(adjustCaptureArea({0, 0, 3000, 500}, 1366, 768, &out), AreaResult::Ok);
+    EXPECT_EQ(out.left, 0);
+    EXPECT_EQ(out.right, 1360);
+    EXPECT_EQ((out.right - out.left) % 16, 0);
+}
+
+TEST(CaptureArea, EmptyIsWholeScreenAndNonsenseIsRefused)
+{
+    Rect out{1, 2, 3, 4};
+    EXPECT_EQ(adjustCaptureArea({5, 5, 5, 100}, 1920, 1080, &out), AreaResult::WholeScreen);
+    EXPECT_EQ(adjustCaptureArea({0, 0, 6, 100}, 1920, 1080, &out), AreaResult::Bad);   // rounds to 0 wide
+    EXPECT_EQ(adjustCaptureArea({100, 0, 50, 100}, 1920, 1080, &out), AreaResult::Bad); // negative width
+    EXPECT_EQ(adjustCaptureArea({2000, 0, 2100, 100}, 1920, 1080, &out), AreaResult::Bad); // off screen
+    EXPECT_EQ(adjustCaptureArea({0, -300, 100, -100}, 1920, 1080, &out), AreaResult::Bad);
+    EXPECT_EQ(out, (Rect{1, 2, 3, 4})); // untouched on refusal
+}
+
+TEST(StartTexts, ConfirmationAndEndMessageComposeLanguageTexts)
+{
+    const std::map<std::string, std::string> texts = {
+        {"recFile", "\nFile: "}, {"recAudio", "\nSound: "}, {"recYes", "on"}, {"recNo", "off"},
+        {"FPS", "\nRate: %d/s"}, {"start1", "\nGo."}, {"FpsErr", "Slow %d%%. "}, {"RecEnd", "Done: "}};
+    const MessageLookup lookup = [&](const char* key) {
+        auto it = texts.find(key);
+        return it == texts.end() ? std::string() : it->second;
+    };
+    EXPECT_EQ(confirmationText("MP4", "/v/a.mp4", true, 15, lookup), "MP4\nFile: /v/a.mp4\nSound: on\nRate: 15/s\nGo.");
+    EXPECT_EQ(confirmationText("FLV", "b.flv", false, 5, lookup), "FLV\nFile: b.flv\nSound: off\nRate: 5/s\nGo.");
+    EXPECT_EQ(endMessageText(50, 100, "x.mp4", lookup), "Done: x.mp4");
+    EXPECT_EQ(endMessageText(49, 100, "x.mp4", lookup), "Slow 49%. Done: x.mp4");
+}
+
+TEST(StartTexts, DefaultNameCarriesTheDateAndExtension)
+{
+    std::tm t{};
+    t.tm_mon = 2; // March
+    t.tm_mday = 7;
+    t.tm_hour = 9;
+    t.tm_min = 5;
+    t.tm_sec = 3;
+    EXPECT_EQ(defaultOutputName("/home/u/Videos/Screen/", t, "mp4"), "/home/u/Videos/Screen/03-07-09_05_03.mp4");
+    EXPECT_EQ(defaultOutputName("/tmp", t, "png"), "/tmp/03-07-09_05_03.png");
+}
+
+} // namespace
+} // namespace quillet
