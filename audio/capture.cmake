@@ -26,7 +26,8 @@ if(QUILLET_LIBPULSE_FOUND)
     ${CMAKE_CURRENT_SOURCE_DIR}/pulse/PulsePlatform.cpp
     ${CMAKE_CURRENT_SOURCE_DIR}/pulse/PulseRecorder.cpp
   )
-  target_link_libraries(quillet_audio_pulse PUBLIC quillet_audio_loopback quillet_audio_input PRIVATE PkgConfig::QUILLET_LIBPULSE)
+  # Public: the backend's headers show libpulse types to its tests.
+  target_link_libraries(quillet_audio_pulse PUBLIC quillet_audio_loopback quillet_audio_input PkgConfig::QUILLET_LIBPULSE)
 else()
   message(STATUS "libpulse not found: the PulseAudio capture backend is not built")
 endif()
