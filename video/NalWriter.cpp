@@ -26,8 +26,6 @@ size_t append_escaped(BoundedWriter& out, const uint8_t* payload, size_t size)
         fits = fits && put(b);
         zeros = b == 0 ? zeros + 1 : 0;
     }
-    if (fits && written > 0 && dst[written - 1] == 0x00)
-        fits = put(0x03);
     if (!fits) {
         out.take(room + 1); // marks the writer failed; the bytes stay unclaimed
         return 0;

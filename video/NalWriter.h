@@ -30,8 +30,7 @@ enum class StartCode { None, FourBytes };
 
 // Appends payload bytes, inserting 0x03 before any byte <= 0x03 that follows
 // two zero bytes of the payload (the zero count restarts after each inserted
-// byte and each non-zero byte). A payload ending in 0x00 gets a final 0x03 so
-// that the unit cannot end in a zero byte. Returns the bytes appended, or 0
+// byte and each non-zero byte). Returns the bytes appended, or 0
 // when they do not fit: the writer then fails and nothing is written past its
 // capacity.
 size_t append_escaped(BoundedWriter& out, const uint8_t* payload, size_t size);

@@ -1,0 +1,9 @@
+# Speed of the I420 conversion (against memcpy) and of the H.264 wrapper's own
+# work (against the x264 call). Run from the build folder:
+#   bin/bench_video_i420 ; bin/bench_video_h264
+add_executable(bench_video_i420 ${CMAKE_CURRENT_LIST_DIR}/I420Bench.cpp)
+target_link_libraries(bench_video_i420 PRIVATE quillet_video_h264 benchmark::benchmark)
+
+pkg_check_modules(QUILLET_BENCH_X264 REQUIRED IMPORTED_TARGET x264)
+add_executable(bench_video_h264 ${CMAKE_CURRENT_LIST_DIR}/H264Bench.cpp)
+target_link_libraries(bench_video_h264 PRIVATE quillet_video_h264 PkgConfig::QUILLET_BENCH_X264 benchmark::benchmark)
