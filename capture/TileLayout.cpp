@@ -57,14 +57,11 @@ int layoutTiles(int32_t width, int32_t height, Rect tiles[kMaxTiles])
         Rect t;
         if (!rowEnded) {
             t = Rect{prev.right + 1, prev.top, prev.right + tw, prev.bottom};
-            if (t.right >= width) {
+            if (t.right >= width)
                 t.right = edgeW;
-                rowEnded = true;
-            } else if (t.right == width - 1) {
-                rowEnded = true;
-            }
-            if (t.left > t.right)
-                break; // the edge value left no room for another column
+            // Ending the row at the edge value as well keeps a tile that would
+            // start past it (and so hold nothing) from being made.
+            rowEnded = t.right == edgeW || t.right == width - 1;
         } else {
             if (prev.bottom + 1 >= height)
                 break;
