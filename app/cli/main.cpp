@@ -11,6 +11,8 @@ void printUsage(FILE* out)
                  "usage: quillet-cli COMMAND [options]\n"
                  "\n"
                  "commands:\n"
+                 "  record      record the screen (and sound) into a file; record --help for options\n"
+                 "  devices     list the sound sources with their indices\n"
                  "  selfcheck   show where settings and language files are and check them\n"
                  "  help        show this text\n");
 }
@@ -26,6 +28,10 @@ int main(int argc, char** argv)
     const char* cmd = argv[1];
     if (std::strcmp(cmd, "selfcheck") == 0)
         return quillet::cli::runSelfCheck(argc - 1, argv + 1);
+    if (std::strcmp(cmd, "record") == 0)
+        return quillet::cli::runRecord(argc - 1, argv + 1);
+    if (std::strcmp(cmd, "devices") == 0)
+        return quillet::cli::runDevices(argc - 1, argv + 1);
     if (std::strcmp(cmd, "help") == 0 || std::strcmp(cmd, "--help") == 0 || std::strcmp(cmd, "-h") == 0) {
         printUsage(stdout);
         return 0;

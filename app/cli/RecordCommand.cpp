@@ -1,0 +1,213 @@
+#include <csignal>
+#include <cstdio>
+#include <string>
+
+#include "app/cli/CliHost.h"
+#include "app/cli/Commands.h"
+#include "app/cli/RecordOptions.h"
+#include "app/core/AppPaths.h"
+#include "app/core/Language.h"
+#include "app/core/SettingsFile.h"
+#include "audio/input/AudioPlatform.h"
+#include "base/TickClock.h"
+#include "capture/x11/X11Screen.h"
+#include "engine/OutputType.h"
+#include "engine/RecordSettings.h"
+#include "engine/session/RecordingSession.h"
+
+namespace quillet::cli {
+namespace {
+
+std::atomic<bool> g_stopRequested{false};
+std::atomic<bool> g_pauseToggle{false};
+
+extern "C" void onStopSignal(int) { g_stopRequested = true; }
+extern "C" void onPauseSignal(int) { g_pauseToggle = true; }
+
+void installSignals()
+{
+    struct sigaction sa {};
+    sa.sa_handler = onStopSignal;
+    sigemptyset(&sa.sa_mask);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGTERM, &sa, nullptr);
+    sa.sa_handler = onPauseSignal;
+    sigaction(SIGUSR1, &sa, nullptr);
+}
+
+// The main window's format list index for a file's output type.
+int formatIndexForType(OutputType type)
+{
+    switch (type) {
+    case OutputMp4: return 0;
+    case OutputFlv: return 1;
+    case OutputAvi: return 2;
+    case OutputWmv: return 3;
+    case OutputSwf: return 4;
+    case OutputImages: return 5;
+    default: return -1;
+    }
+}
+
+int formatIndexForExtension(const std::string& ext)
+{
+    for (int i = 0; i < kFormatCount; ++i)
+        if (ext == formatExtension(i, 0))
+            return i;
+    return ext == "png" ? 5 : -1;
+}
+
+// Wait for sound buffers this long at most per loop turn (ms): short enough
+// for commands and signals to feel immediate.
+constexpr int kLoopWaitMs = 50;
+constexpr uint64_t kStatusPeriodMs = 1000;
+// A recording whose frames stop arriving still ends this long after its
+// wall-clock duration (ms).
+constexpr uint64_t kDurationGraceMs = 5000;
+
+} // namespace
+
+int runRecord(int argc, char** argv)
+{
+    RecordOptions opt;
+    std::string error;
+    if (!parseRecordOptions(argc - 1, argv + 1, &opt, &error)) {
+        std::fprintf(stderr, "quillet-cli record: %s\n%s", error.c_str(), recordUsage());
+        return 2;
+    }
+    if (opt.help) {
+        std::fputs(recordUsage(), stdout);
+        return 0;
+    }
+
+    const AppPaths paths = AppPaths::detect();
+    paths.createSettingsFolder();
+    SettingsFile settings(paths.settingsFile, paths.defaultOutputFolder);
+    Language language(paths.languageFolder);
+    language.load();
+
+    installSignals();
+    CliHost host(language, opt.yes, opt.countdown, &g_stopRequested);
+
+    X11Screen screen;
+    if (!screen.open(opt.display.empty() ? nullptr : opt.display.c_str())) {
+        host.showMessage("startErr", host.messageText("startErr"));
+        std::fprintf(stderr, "quillet-cli record: cannot open the X display \"%s\"\n",
+                     opt.display.empty() ? (getenv("DISPLAY") ? getenv("DISPLAY") : "") : opt.display.c_str());
+        return 1;
+    }
+
+    SessionEnvironment env;
+    env.screen = &screen;
+    AudioSystemInfo info;
+    std::string soundError;
+    if (!queryAudioSystem(info, soundError))
+        std::fprintf(stderr, "quillet-cli record: no sound server (%s)\n", soundError.c_str());
+    env.sources.build(info);
+    std::unique_ptr<AudioInput> soundInput = createAudioInput();
+    env.soundInput = soundInput.get();
+    env.lookbackCall = env.sources.offersComputerSound() ? platformLookbackCall() : nullptr;
+
+    RecordSettings rs;
+    rs.load(settings.store(), env.sources.sourceCount());
+    if (opt.quality >= 0)
+        rs.qualityLevel = opt.quality;
+    if (opt.fps > 0)
+        rs.framesPerSecond = static_cast<uint8_t>(opt.fps);
+    if (opt.sound >= 0)
+        rs.recordSound = opt.sound != 0;
+    if (opt.source >= 0) {
+        if (opt.source > env.sources.sourceCount()) {
+            std::fprintf(stderr, "quillet-cli record: there is no sound source %d (see quillet-cli devices)\n",
+                         opt.source);
+            return 2;
+        }
+        rs.audioSourceIndex = opt.source;
+    }
+    if (opt.hasArea)
+        rs.captureArea = opt.area;
+    rs.outputFileName = opt.output;
+
+    int formatIndex = settings.formatIndex();
+    if (!opt.format.empty()) {
+        formatIndex = formatIndexForExtension(opt.format);
+        if (formatIndex < 0) {
+            std::fprintf(stderr, "quillet-cli record: unknown format \"%s\"\n", opt.format.c_str());
+            return 2;
+        }
+    }
+    const bool explicitFile = !opt.output.empty();
+    if (explicitFile)
+        formatIndex = formatIndexForType(outputTypeForFileName(opt.output));
+    std::string outputFolder = settings.outputFolder();
+    if (!explicitFile)
+        createFolder(outputFolder);
+    const std::string formatName =
+        formatIndex >= 0 ? language.lookupMessage("Typ" + std::to_string(formatIndex + 1)) : std::string("Quillet");
+
+    RecordingSession session(host, std::move(env));
+    if (!session.start(rs, formatName, explicitFile, outputFolder, formatIndex < 0 ? 0 : formatIndex)) {
+        if (host.shownKeys().empty())
+            std::fprintf(stderr, "quillet-cli record: cancelled\n");
+        return 1;
+    }
+    const int fps = session.counters().framesPerSecond;
+    const uint64_t started = tickMs();
+    uint64_t nextStatus = started + kStatusPeriodMs;
+    uint64_t pausedMs = 0, pausedAt = 0;
+
+    while (session.state() != RecordingSession::Stopped) {
+        AudioInputEvent ev;
+        if (host.mailbox().wait(kLoopWaitMs, ev)) {
+            if (ev.kind == AudioInputEvent::BufferDone)
+                session.onAudioChunk(ev.input, ev.buffer);
+            else
+                session.onAudioFailed(ev.input);
+        }
+        int command = 0;
+        while (host.takeCommand(&command)) {
+            if (command == kCommandStop)
+                session.stop();
+            else if (command == kCommandPause)
+                session.pause();
+            else if (command == kCommandStart)
+                session.start(rs, formatName, explicitFile, outputFolder, formatIndex);
+        }
+        if (session.state() == RecordingSession::Stopped)
+            break;
+        const uint64_t now = tickMs();
+        if (g_stopRequested.exchange(false)) {
+            session.stop();
+            break;
+        }
+        if (g_pauseToggle.exchange(false)) {
+            if (session.state() == RecordingSession::Recording) {
+                session.pause();
+                pausedAt = now;
+            } else {
+                session.start(rs, formatName, explicitFile, outputFolder, formatIndex);
+                pausedMs += now - pausedAt;
+            }
+        }
+        if (now >= nextStatus) {
+            session.onStatusTimer();
+            nextStatus += kStatusPeriodMs;
+            if (nextStatus <= now)
+                nextStatus = now + kStatusPeriodMs;
+        }
+        if (opt.seconds > 0 && session.state() == RecordingSession::Recording) {
+            const bool recordedEnough =
+                session.counters().framesCounted >= static_cast<uint32_t>(opt.seconds) * static_cast<uint32_t>(fps);
+            const bool wallOver = now - started - pausedMs >= uint64_t(opt.seconds) * 1000 + kDurationGraceMs;
+            if (recordedEnough || wallOver)
+                session.stop();
+        }
+    }
+    host.endStatusLine();
+    std::printf("file: %s\n", session.outputFileName().c_str());
+    if (session.stopWaitOverruns() > 0)
+        std::fprintf(stderr, "quillet-cli record: a worker thread ended late at stop\n");
+    return host.shownKeys().find("fileErr") != std::string::npos ? 1 : 0;
+}
+
+} // namespace quillet::cli
