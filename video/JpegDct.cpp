@@ -94,7 +94,9 @@ bool scalarForced()
     return v != nullptr && *v != '\0' && std::strcmp(v, "0") != 0;
 }
 
-const JpegKernels& resolve()
+} // namespace
+
+const JpegKernels& jpegKernelsFromEnvironment()
 {
     if (!scalarForced()) {
         if (const JpegKernels* k = jpegKernelsFor(JpegKernelLevel::Avx2))
@@ -104,8 +106,6 @@ const JpegKernels& resolve()
     }
     return kJpegKernelsScalar;
 }
-
-} // namespace
 
 const JpegKernels kJpegKernelsScalar = {"scalar", jpegConvertMcuScalar, jpegFdctScalar, jpegQuantiseScalar};
 
@@ -124,7 +124,7 @@ const JpegKernels* jpegKernelsFor(JpegKernelLevel level)
 
 const JpegKernels& jpegKernels()
 {
-    static const JpegKernels& chosen = resolve();
+    static const JpegKernels& chosen = jpegKernelsFromEnvironment();
     return chosen;
 }
 

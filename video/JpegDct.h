@@ -32,6 +32,8 @@ enum class JpegKernelLevel { Scalar, Sse2, Avx2 };
 // environment variable QUILLET_FORCE_SCALAR (to anything but "0") forces the
 // scalar reference for the whole process.
 const JpegKernels& jpegKernels();
+// The same choice made afresh from the current environment (for tests).
+const JpegKernels& jpegKernelsFromEnvironment();
 // A specific variant, or nullptr when this processor or build lacks it.
 const JpegKernels* jpegKernelsFor(JpegKernelLevel level);
 

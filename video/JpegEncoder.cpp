@@ -56,6 +56,7 @@ void JpegEncoder::set_quality(int q)
 int JpegEncoder::writeHeaderSegments(int width, int height, uint8_t* out, size_t capacity)
 {
     bits_.reset(out, out);
+    end_ = nullptr;
     if (out == nullptr || width <= 0 || height <= 0 || width > kMaxDimension || height > kMaxDimension)
         return 0;
     BoundedWriter w(out, capacity);
