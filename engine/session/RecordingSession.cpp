@@ -241,8 +241,8 @@ int RecordingSession::start(const RecordSettings& settings, const std::string& f
         }
     }
 
-    videoThreadHeld_ = true;
-    if (!videoThread_.start([this] { videoThreadMain(); })) {
+    videoThreadHeld_ = env_.runVideoThread;
+    if (env_.runVideoThread && !videoThread_.start([this] { videoThreadMain(); })) {
         videoThreadHeld_ = false;
         state_ = Stopped;
         loopbackThread_.join();
@@ -344,12 +344,8 @@ void RecordingSession::videoThreadMain()
             continue;
         }
         // A slow tick is followed at once by the next: no sleep after a tick.
-        if (state_.load() == Recording) {
-            // The current cursor shape; 0 (unknown) keeps the previous one.
-            if (const uint64_t serial = env_.screen->cursorSerial())
-                cursorSerial_ = serial;
+        if (state_.load() == Recording)
             frameTick();
-        }
         else
             clock_->sleepMs(kIdleSleepMs);
     }
@@ -393,6 +389,9 @@ void RecordingSession::frameTick()
     }
     advance = std::min(advance, kMaxAdvance);
 
+    // The current cursor shape; 0 (unknown) keeps the previous one.
+    if (const uint64_t serial = env_.screen->cursorSerial())
+        cursorSerial_ = serial;
     if (!grabber_->capture(false))
         return; // a failed capture loses only this tick
 

@@ -37,6 +37,9 @@ struct SessionEnvironment {
     LookbackCallFn lookbackCall = nullptr;   // computer-sound entry, null when absent
     SessionClock* clock = nullptr;           // null: the steady clock
     MediaOutputFactory outputFactory;        // empty: createMediaOutput
+    // false: no video thread; the caller drives frameTick() itself (tests
+    // that script the screen between ticks).
+    bool runVideoThread = true;
 };
 
 // The recording controller: turns a RecordSettings snapshot into a running

@@ -31,7 +31,8 @@ TEST(StatusText, SlowCaptureWarningBelowHalfTheSlots)
     EXPECT_EQ(slowCapturePercent(50, 100), -1);
     EXPECT_EQ(slowCapturePercent(49, 100), 49);
     EXPECT_EQ(slowCapturePercent(0, 0), -1);
-    EXPECT_EQ(slowCapturePercent(1, 3), 33);
+    EXPECT_EQ(slowCapturePercent(1, 3), -1); // 1 / 3 slots is not below 3 / 2 == 1
+    EXPECT_EQ(slowCapturePercent(1, 4), 25);
     EXPECT_EQ(slowCapturePercent(0, 1), -1); // 1 / 2 == 0 slots needed
 }
 

@@ -1,0 +1,347 @@
+#include <gtest/gtest.h>
+
+#include <unistd.h>
+
+#include <filesystem>
+#include <memory>
+
+#include "capture/synthetic/SyntheticScreen.h"
+#include "engine/session/RecordingSession.h"
+#include "tests/engine/session/SessionTestSupport.h"
+
+namespace quillet {
+namespace {
+
+using test::LoggingOutput;
+using test::ManualClock;
+using test::OutputLog;
+using test::ScriptedAudioInput;
+using test::TestHost;
+
+// A session on a 640 x 480 scripted screen whose ticks the test drives.
+struct Rig {
+    Rig()
+    {
+        env.screen = &screen;
+        env.clock = &clock;
+        env.runVideoThread = false;
+        env.soundInput = &audio;
+        env.sources.build(AudioSystemInfo{});
+        env.outputFactory = [this](OutputType t) -> std::unique_ptr<MediaOutput> {
+            created.push_back(t);
+            return std::make_unique<LoggingOutput>(log);
+        };
+        settings.framesPerSecond = 15;
+        settings.recordSound = false;
+        settings.qualityLevel = 2;
+        settings.outputFileName = "/tmp/quillet-session-test.mp4";
+    }
+    std::unique_ptr<RecordingSession> make() { return std::make_unique<RecordingSession>(host, env); }
+    int start(RecordingSession& s) { return s.start(settings, "MP4", true, "/tmp/", 0); }
+    // Moves the clock in steps of `stepMs`, ticking after each.
+    void run(RecordingSession& s, uint64_t totalMs, uint64_t stepMs = 10)
+    {
+        for (uint64_t t = 0; t < totalMs; t += stepMs) {
+            clock.now += stepMs;
+            s.frameTick();
+        }
+    }
+
+    SyntheticScreen screen{640, 480};
+    ManualClock clock;
+    TestHost host;
+    ScriptedAudioInput audio;
+    std::shared_ptr<OutputLog> log = std::make_shared<OutputLog>();
+    std::vector<OutputType> created;
+    SessionEnvironment env;
+    RecordSettings settings;
+};
+
+TEST(RecordingSession, TypesWithoutAWriterEndTheStartWithAClearMessage)
+{
+    for (const char* name : {"/tmp/quillet-x.avi", "/tmp/quillet-x.swf", "/tmp/quillet-x.wmv", "/tmp/quillet-x.rec"}) {
+        Rig rig;
+        rig.env.outputFactory = {}; // the real writers
+        rig.settings.outputFileName = name;
+        std::filesystem::remove(name);
+        auto s = rig.make();
+        EXPECT_EQ(rig.start(*s), 0) << name;
+        EXPECT_EQ(s->state(), RecordingSession::Stopped);
+        ASSERT_EQ(rig.host.messages.size(), 1u);
+        EXPECT_EQ(rig.host.messages[0], RecordingSession::kTypeUnavailableKey);
+        EXPECT_FALSE(std::filesystem::exists(name)) << "no empty file is left behind";
+        EXPECT_EQ(rig.host.countdowns, 0);
+    }
+}
+
+TEST(RecordingSession, CancelledConfirmationOpensNothing)
+{
+    Rig rig;
+    rig.host.startAnswer = ConfirmAnswer::Cancel;
+    auto s = rig.make();
+    EXPECT_EQ(rig.start(*s), 0);
+    EXPECT_TRUE(rig.created.empty());
+    EXPECT_TRUE(rig.host.messages.empty());
+    ASSERT_EQ(rig.host.confirmTexts.size(), 1u);
+    EXPECT_EQ(rig.host.confirmTexts[0],
+              "MP4<recFile>/tmp/quillet-session-test.mp4<recAudio><recNo><FPS><start1>");
+}
+
+TEST(RecordingSession, FailuresLeaveNothingOpen)
+{
+    {
+        Rig rig; // an area that lies off the screen
+        rig.settings.captureArea = Rect{1000, 0, 1100, 100};
+        auto s = rig.make();
+        EXPECT_EQ(rig.start(*s), 0);
+        EXPECT_EQ(rig.host.messages, std::vector<std::string>{"startErr"});
+        EXPECT_EQ(s->state(), RecordingSession::Stopped);
+        EXPECT_EQ(rig.log->opens, 0);
+    }
+    {
+        Rig rig; // the writer refuses
+        rig.log->failKey = "h264Err";
+        auto s = rig.make();
+        EXPECT_EQ(rig.start(*s), 0);
+        EXPECT_EQ(rig.host.messages, std::vector<std::string>{"h264Err"});
+        EXPECT_EQ(s->state(), RecordingSession::Stopped);
+        EXPECT_EQ(rig.host.countdowns, 0);
+        EXPECT_EQ(rig.screen.picture().bits, nullptr) << "the grabber was released";
+        // A later start works again.
+        rig.log->failKey = nullptr;
+        EXPECT_EQ(rig.start(*s), 1);
+        EXPECT_EQ(s->stop(), 1);
+    }
+    {
+        Rig rig; // sound on without any recording device: recording goes on silently
+        rig.settings.recordSound = true;
+        rig.env.soundInput = nullptr;
+        auto s = rig.make();
+        ASSERT_EQ(rig.start(*s), 1);
+        EXPECT_EQ(rig.host.messages, std::vector<std::string>{"audioErr2"});
+        EXPECT_EQ(s->counters().soundFailed, true);
+        s->stop();
+    }
+}
+
+TEST(RecordingSession, FramesFollowTheSlotsOfTheClock)
+{
+    Rig rig;
+    auto s = rig.make();
+    ASSERT_EQ(rig.start(*s), 1);
+    EXPECT_EQ(rig.host.countdowns, 1);
+    rig.run(*s, 1000, 10);
+    auto c = s->counters();
+    EXPECT_EQ(c.framesCounted, 15u);
+    EXPECT_EQ(c.framesEncoded, 15u);
+    ASSERT_GE(rig.log->timestamps.size(), 3u);
+    EXPECT_EQ(rig.log->timestamps[0], 0u);
+    EXPECT_EQ(rig.log->timestamps[1], 66u);
+    EXPECT_EQ(rig.log->timestamps[2], 133u);
+    // The first frame is a key frame (the count starts 20 s minus one frame in).
+    EXPECT_TRUE(rig.log->keys[0]);
+    EXPECT_FALSE(rig.log->keys[1]);
+
+    // A quarter second without a tick: one frame for all the slots.
+    rig.clock.now += 250;
+    s->frameTick();
+    EXPECT_EQ(rig.log->advances.back(), 4u);
+    EXPECT_EQ(s->counters().framesEncoded, 16u);
+
+    // Ten seconds lost (suspend): no burst, timing restarts from the count.
+    const size_t before = rig.log->advances.size();
+    rig.clock.now += 10000;
+    s->frameTick();
+    EXPECT_EQ(rig.log->advances.size(), before);
+    rig.run(*s, 70, 10);
+    EXPECT_EQ(rig.log->advances.size(), before + 1);
+    EXPECT_EQ(rig.log->advances.back(), 1u);
+    s->stop();
+    EXPECT_EQ(rig.log->closes, 1);
+    EXPECT_EQ(rig.log->closedFrames, s->counters().framesCounted);
+}
+
+TEST(RecordingSession, PauseDropsTheTimeAndResumeContinuesTheCount)
+{
+    Rig rig;
+    auto s = rig.make();
+    ASSERT_EQ(rig.start(*s), 1);
+    rig.run(*s, 1000);
+    ASSERT_EQ(s->counters().framesCounted, 15u);
+    EXPECT_EQ(s->pause(), 1);
+    EXPECT_EQ(s->pause(), 0); // only when recording
+    rig.run(*s, 5000);
+    EXPECT_EQ(s->counters().framesCounted, 15u);
+    const size_t confirms = rig.host.confirmTexts.size();
+    ASSERT_EQ(rig.start(*s), 1); // resume: no confirmation, no countdown
+    EXPECT_EQ(rig.host.confirmTexts.size(), confirms);
+    EXPECT_EQ(rig.host.countdowns, 1);
+    s->frameTick();
+    EXPECT_EQ(s->counters().framesCounted, 15u) << "no frame is due right at the resume";
+    rig.run(*s, 70);
+    EXPECT_EQ(s->counters().framesCounted, 16u);
+    EXPECT_EQ(rig.log->timestamps.back(), 1000u);
+    EXPECT_EQ(rig.log->advances.back(), 1u);
+    s->stop();
+}
+
+TEST(RecordingSession, ALimitPausesAndPostsTheStopCommand)
+{
+    Rig rig;
+    rig.log->stopAfterFrame = true;
+    auto s = rig.make();
+    ASSERT_EQ(rig.start(*s), 1);
+    rig.run(*s, 100);
+    EXPECT_EQ(s->state(), RecordingSession::Paused);
+    EXPECT_EQ(rig.host.commands, std::vector<int>{kCommandStop});
+    const size_t frames = rig.log->advances.size();
+    rig.run(*s, 500);
+    EXPECT_EQ(rig.log->advances.size(), frames) << "no frame after the limit";
+    EXPECT_EQ(s->stop(), 1);
+}
+
+TEST(RecordingSession, StopTwiceAndStopWhileExiting)
+{
+    Rig rig;
+    auto s = rig.make();
+    EXPECT_EQ(s->stop(), 0); // nothing to stop
+    ASSERT_EQ(rig.start(*s), 1);
+    rig.run(*s, 200);
+    EXPECT_EQ(s->stop(), 1);
+    const size_t confirms = rig.host.confirmTexts.size();
+    EXPECT_EQ(s->stop(), 0);
+    EXPECT_EQ(rig.host.confirmTexts.size(), confirms);
+    EXPECT_EQ(rig.log->closes, 1);
+
+    ASSERT_EQ(rig.start(*s), 1);
+    s->setExiting(true);
+    const size_t beforeExit = rig.host.confirmTexts.size();
+    EXPECT_EQ(s->stop(), 1);
+    EXPECT_EQ(rig.host.confirmTexts.size(), beforeExit) << "no end message while exiting";
+    EXPECT_EQ(rig.log->closes, 2) << "the file is still finalised";
+}
+
+TEST(RecordingSession, EndMessageWarnsAboutSlowCapture)
+{
+    Rig rig;
+    auto s = rig.make();
+    ASSERT_EQ(rig.start(*s), 1);
+    rig.clock.now += 300; // one frame covering 5 slots: 1 of 5 produced
+    s->frameTick();
+    s->stop();
+    EXPECT_EQ(s->lastEndMessage(), "<FpsErr><RecEnd>/tmp/quillet-session-test.mp4");
+    Rig rig2;
+    auto s2 = rig2.make();
+    ASSERT_EQ(rig2.start(*s2), 1);
+    rig2.run(*s2, 300);
+    s2->stop();
+    EXPECT_EQ(s2->lastEndMessage(), "<RecEnd>/tmp/quillet-session-test.mp4");
+}
+
+TEST(RecordingSession, StatusShowsRecordedTimeOnly)
+{
+    Rig rig;
+    auto s = rig.make();
+    ASSERT_EQ(rig.start(*s), 1);
+    rig.run(*s, 2000);
+    s->onStatusTimer();
+    EXPECT_EQ(rig.host.elapsed, "00:02");
+    const int icon = rig.host.trayIcon;
+    s->pause();
+    rig.run(*s, 3000);
+    s->onStatusTimer();
+    EXPECT_EQ(rig.host.elapsed, "00:02");
+    EXPECT_EQ(rig.host.trayIcon, icon);
+    s->stop();
+}
+
+// Sound through the real AAC encoder into the logging writer.
+struct SoundRig : Rig {
+    SoundRig()
+    {
+        settings.recordSound = true;
+        settings.qualityLevel = 3; // 32000 Hz stereo for MP4
+    }
+};
+
+TEST(RecordingSession, SoundIsTheMasterClock)
+{
+    SoundRig rig;
+    auto s = rig.make();
+    ASSERT_EQ(rig.start(*s), 1);
+    EXPECT_EQ(rig.audio.samples, 5120u); // five AAC frames per buffer at 32000 Hz
+    EXPECT_EQ(rig.audio.openedDevice, "");
+
+    // Before the first frame sound is not stored.
+    s->onAudioChunk(&rig.audio, rig.audio.fill(1000));
+    EXPECT_TRUE(rig.log->aacEnds.empty());
+    EXPECT_EQ(rig.audio.requeues, 1);
+
+    rig.run(*s, 100);
+    s->onAudioChunk(&rig.audio, rig.audio.fill(1000));
+    ASSERT_EQ(rig.log->aacEnds.size(), 5u);
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(rig.log->aacEnds[i], 32u * (i + 1));
+        EXPECT_EQ(rig.log->aacDurations[i], 32u);
+    }
+    EXPECT_EQ(s->counters().audioMs, 160u);
+    EXPECT_EQ(s->counters().soundLevel, 1000);
+
+    // The video clock is 2 s ahead of 160 ms of sound: pulled back.
+    rig.clock.now += 2000;
+    s->onAudioChunk(&rig.audio, rig.audio.fill(0));
+    auto c = s->counters();
+    EXPECT_EQ(c.audioMs, 320u);
+    EXPECT_EQ(static_cast<int64_t>(rig.clock.now) - c.startTick, 320);
+
+    // 400 ms ahead: left alone.
+    rig.clock.now += 400 + 160;
+    const int64_t anchor = s->counters().startTick;
+    s->onAudioChunk(&rig.audio, rig.audio.fill(0));
+    EXPECT_EQ(s->counters().startTick, anchor);
+
+    // While paused, sound is thrown away and the clock stands still.
+    s->pause();
+    const size_t frames = rig.log->aacEnds.size();
+    s->onAudioChunk(&rig.audio, rig.audio.fill(0));
+    EXPECT_EQ(rig.log->aacEnds.size(), frames);
+    EXPECT_EQ(s->counters().audioMs, 480u);
+    rig.start(*s);
+    rig.run(*s, 100);
+    s->onAudioChunk(&rig.audio, rig.audio.fill(0));
+    EXPECT_EQ(s->counters().audioMs, 640u);
+    EXPECT_EQ(rig.log->aacDurations.back(), 32u);
+    s->stop();
+    EXPECT_FALSE(rig.audio.running());
+}
+
+TEST(RecordingSession, StaleBuffersAfterStopAreIgnored)
+{
+    SoundRig rig;
+    auto s = rig.make();
+    ASSERT_EQ(rig.start(*s), 1);
+    rig.run(*s, 100);
+    AudioBuffer* b = rig.audio.fill(5);
+    s->stop();
+    const int requeues = rig.audio.requeues;
+    s->onAudioChunk(&rig.audio, b);
+    EXPECT_EQ(rig.audio.requeues, requeues);
+    s->onAudioChunk(nullptr, nullptr);
+}
+
+TEST(RecordingSession, VideoThreadRunsAndEndsWithinTheStopWait)
+{
+    Rig rig;
+    rig.env.clock = nullptr; // the real clock
+    rig.env.runVideoThread = true;
+    auto s = rig.make();
+    ASSERT_EQ(rig.start(*s), 1);
+    usleep(300 * 1000);
+    EXPECT_EQ(s->stop(), 1);
+    EXPECT_EQ(s->stopWaitOverruns(), 0);
+    EXPECT_GE(rig.log->advances.size(), 2u);
+    EXPECT_EQ(rig.host.notices, std::vector<int>{kNoticeVideoThreadEnded * 10000});
+}
+
+} // namespace
+} // namespace quillet
