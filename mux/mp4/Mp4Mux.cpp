@@ -65,7 +65,7 @@ int CMp4mux::OpenWithLeadingGap(const char* path, int width, int height, int fra
 {
     (void)frame_rate;
     // The gap must leave room below the split thresholds for real samples.
-    if (gap_bytes > kSplitAnyFrame - 0x100000)
+    if (gap_bytes > kSplitAnyFrame)
         return 0;
     return OpenImpl(path, width, height, sample_rate, channels, gap_bytes);
 }
