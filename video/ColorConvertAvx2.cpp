@@ -3,10 +3,11 @@
 // Luma uses pmaddubsw with the unsigned coefficients (25, 129, 66, 0) against
 // the pixels taken as signed bytes p - 128: each pair sum stays within int16
 // and the whole sum 66 R' + 129 G' + 25 B' is exact; adding 220 * 128 back
-// restores 66 R + 129 G + 25 B. Chroma uses pmaddubsw with the pixels
-// unsigned against signed coefficients; the per-pixel partials fit int16 and
-// are widened before the 2x2 sums. Every step is exact, so the result equals
-// the scalar kernel byte for byte.
+// restores 66 R + 129 G + 25 B. Chroma first forms the 2x2 sums of each
+// channel as 16-bit words (a byte shuffle groups each pixel pair's channels,
+// pmaddubsw by 1 adds them) and applies the coefficients to the sums with
+// pmaddwd in 32 bits. Every step is exact, so the result equals the scalar
+// kernel byte for byte.
 #include <immintrin.h>
 
 #include "video/ColorConvertKernels.h"
@@ -17,16 +18,21 @@ namespace {
 struct Avx2Constants {
     __m256i flip = _mm256_set1_epi8(static_cast<char>(0x80));
     __m256i luma = _mm256_set1_epi32(25 | 129 << 8 | 66 << 16);
-    __m256i ucoef = _mm256_set1_epi32(static_cast<int32_t>(0x00DAB670)); // 112, -74, -38, 0
-    __m256i vcoef = _mm256_set1_epi32(static_cast<int32_t>(0x0070A2EE)); // -18, -94, 112, 0
-    __m256i ones = _mm256_set1_epi16(1);
+    // Applied to the 2x2 sums of B, G, R, X as 16-bit words.
+    __m256i ucoef = _mm256_setr_epi16(112, -74, -38, 0, 112, -74, -38, 0, 112, -74, -38, 0, 112, -74, -38, 0);
+    __m256i vcoef = _mm256_setr_epi16(-18, -94, 112, 0, -18, -94, 112, 0, -18, -94, 112, 0, -18, -94, 112, 0);
+    __m256i ones8 = _mm256_set1_epi8(1);
+    // Groups the channels of each pixel pair: B0 B1 G0 G1 R0 R1 X0 X1, per 128-bit lane.
+    __m256i pairChannels = _mm256_setr_epi8(0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15,
+                                            0, 4, 1, 5, 2, 6, 3, 7, 8, 12, 9, 13, 10, 14, 11, 15);
     // 220 * 128 undoes the -128 offset of the three luma terms; 16 << 8 is the
     // luma offset added before the shift (exact since the sum is >= 0).
-    __m256i lumaBias = _mm256_set1_epi32(220 * 128 + (16 << 8));
+    __m256i lumaBias = _mm256_set1_epi16(static_cast<short>(220 * 128 + (16 << 8)));
     __m256i chromaBias = _mm256_set1_epi16(128);
     __m256i gather = _mm256_setr_epi32(0, 4, 1, 5, 2, 6, 3, 7);
-    __m256i splitUv = _mm256_setr_epi8(0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15,
-                                       0, 2, 4, 6, 8, 10, 12, 14, 1, 3, 5, 7, 9, 11, 13, 15);
+    // U0 U1 V0 V1 U4 U5 V4 V5 ... to U0 U1 U4 U5 ... V0 V1 V4 V5 ..., per 128-bit lane.
+    __m256i splitUv = _mm256_setr_epi8(0, 1, 4, 5, 8, 9, 12, 13, 2, 3, 6, 7, 10, 11, 14, 15,
+                                       0, 1, 4, 5, 8, 9, 12, 13, 2, 3, 6, 7, 10, 11, 14, 15);
     __m256i bgrToBgrx = _mm256_setr_epi8(0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1,
                                          0, 1, 2, -1, 3, 4, 5, -1, 6, 7, 8, -1, 9, 10, 11, -1);
 };
@@ -47,33 +53,39 @@ inline __m256i load8(const uint8_t* p, const Avx2Constants& c)
     }
 }
 
-inline __m256i luma8(__m256i px, const Avx2Constants& c)
+// Per-pixel pair sums 25 B' + 129 G' and 66 R' of eight pixels (int16).
+inline __m256i luma_pairs(__m256i px, const Avx2Constants& c)
 {
-    const __m256i m = _mm256_maddubs_epi16(c.luma, _mm256_xor_si256(px, c.flip));
-    return _mm256_srli_epi32(_mm256_add_epi32(_mm256_madd_epi16(m, c.ones), c.lumaBias), 8);
+    return _mm256_maddubs_epi16(c.luma, _mm256_xor_si256(px, c.flip));
 }
 
-inline __m256i chroma_partials(__m256i px, __m256i coef, const Avx2Constants& c)
+// Luma of 16 pixels from the pair sums of two groups of eight. The sum
+// 66 R' + 129 G' + 25 B' lies in -28160..27940; adding the bias wraps it into
+// 4096..60196 as an unsigned 16-bit value, whose high byte is Y.
+inline __m256i luma16(__m256i m0, __m256i m1, const Avx2Constants& c)
 {
-    return _mm256_madd_epi16(_mm256_maddubs_epi16(px, coef), c.ones);
+    return _mm256_srli_epi16(_mm256_add_epi16(_mm256_hadd_epi16(m0, m1), c.lumaBias), 8);
 }
 
-// 32 luma values as dwords in a..d (pixels 0-7, 8-15, 16-23, 24-31) to bytes in order.
-inline __m256i pack_luma(__m256i a, __m256i b, __m256i cc, __m256i d, const Avx2Constants& c)
+// Luma of 32 pixels (groups of eight: 0-7, 8-15, 16-23, 24-31) as bytes in order.
+// hadd and packus work within 128-bit lanes; the dword permute restores the order.
+inline __m256i luma32(const __m256i* px, const Avx2Constants& c)
 {
-    const __m256i ab = _mm256_packs_epi32(a, b);
-    const __m256i cd = _mm256_packs_epi32(cc, d);
-    return _mm256_permutevar8x32_epi32(_mm256_packus_epi16(ab, cd), c.gather);
+    const __m256i a = luma16(luma_pairs(px[0], c), luma_pairs(px[1], c), c);
+    const __m256i b = luma16(luma_pairs(px[2], c), luma_pairs(px[3], c), c);
+    return _mm256_permutevar8x32_epi32(_mm256_packus_epi16(a, b), c.gather);
 }
 
-// U and V of the 4 blocks covered by 8 columns of two rows, as U0 V0 U1 V1 | U2 V2 U3 V3.
+// U and V of the 4 blocks covered by 8 columns of two rows, as dwords
+// U0 U1 V0 V1 | U2 U3 V2 V3 (already shifted, without the +128).
 inline __m256i chroma4(__m256i top, __m256i bottom, const Avx2Constants& c)
 {
-    const __m256i u = _mm256_add_epi32(chroma_partials(top, c.ucoef, c), chroma_partials(bottom, c.ucoef, c));
-    const __m256i v = _mm256_add_epi32(chroma_partials(top, c.vcoef, c), chroma_partials(bottom, c.vcoef, c));
-    const __m256i ublock = _mm256_add_epi32(u, _mm256_srli_epi64(u, 32)); // low dword of each pair
-    const __m256i vblock = _mm256_add_epi32(v, _mm256_slli_epi64(v, 32)); // high dword of each pair
-    return _mm256_srai_epi32(_mm256_blend_epi32(ublock, vblock, 0xAA), 10);
+    // Horizontal pair sums per row (<= 510), then the two rows: 2x2 sums <= 1020.
+    const __m256i sums = _mm256_add_epi16(_mm256_maddubs_epi16(_mm256_shuffle_epi8(top, c.pairChannels), c.ones8),
+                                          _mm256_maddubs_epi16(_mm256_shuffle_epi8(bottom, c.pairChannels), c.ones8));
+    const __m256i u = _mm256_madd_epi16(sums, c.ucoef);
+    const __m256i v = _mm256_madd_epi16(sums, c.vcoef);
+    return _mm256_srai_epi32(_mm256_hadd_epi32(u, v), 10);
 }
 
 template <int Bpp>
@@ -85,23 +97,25 @@ void row_pair(const uint8_t* s0, const uint8_t* s1, int32_t width, uint8_t* y0, 
     int32_t x = 0;
     for (; x + reach <= width; x += 32) {
         __m256i t[4], b[4], uv[4];
+#pragma GCC unroll 4
         for (int k = 0; k < 4; ++k) {
             t[k] = load8<Bpp>(s0 + (x + 8 * k) * Bpp, c);
             b[k] = load8<Bpp>(s1 + (x + 8 * k) * Bpp, c);
         }
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(y0 + x),
-                            pack_luma(luma8(t[0], c), luma8(t[1], c), luma8(t[2], c), luma8(t[3], c), c));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(y1 + x),
-                            pack_luma(luma8(b[0], c), luma8(b[1], c), luma8(b[2], c), luma8(b[3], c), c));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(y0 + x), luma32(t, c));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(y1 + x), luma32(b, c));
+#pragma GCC unroll 4
         for (int k = 0; k < 4; ++k)
             uv[k] = chroma4(t[k], b[k], c);
-        // packs works within 128-bit lanes; the qword permute restores block order.
-        const __m256i p01 = _mm256_permute4x64_epi64(_mm256_packs_epi32(uv[0], uv[1]), 0xD8);
-        const __m256i p23 = _mm256_permute4x64_epi64(_mm256_packs_epi32(uv[2], uv[3]), 0xD8);
-        const __m256i bytes = _mm256_packus_epi16(_mm256_add_epi16(p01, c.chromaBias), _mm256_add_epi16(p23, c.chromaBias));
-        const __m256i split = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(bytes, c.splitUv), c.gather);
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(u + x / 2), _mm256_castsi256_si128(split));
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(v + x / 2), _mm256_extracti128_si256(split, 1));
+        // packs works within 128-bit lanes: lane 0 ends up with the blocks
+        // 0-1, 4-5, 8-9, 12-13 and lane 1 with the others, in pairs.
+        const __m256i p01 = _mm256_add_epi16(_mm256_packs_epi32(uv[0], uv[1]), c.chromaBias);
+        const __m256i p23 = _mm256_add_epi16(_mm256_packs_epi32(uv[2], uv[3]), c.chromaBias);
+        const __m256i grouped = _mm256_shuffle_epi8(_mm256_packus_epi16(p01, p23), c.splitUv);
+        const __m128i lane0 = _mm256_castsi256_si128(grouped);
+        const __m128i lane1 = _mm256_extracti128_si256(grouped, 1);
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(u + x / 2), _mm_unpacklo_epi16(lane0, lane1));
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(v + x / 2), _mm_unpackhi_epi16(lane0, lane1));
     }
     if (x < width) {
         if constexpr (Bpp == 4)
