@@ -231,6 +231,10 @@ void FrameGrabber::collectChanges()
         for (const Rect& r : polled_)
             if (r.right > r.left && r.bottom > r.top)
                 mergeScreenRect(Rect{r.left, r.top, r.right - 1, r.bottom - 1});
+        // The notifications are exact, so only they need copying. The square
+        // around the mouse is still checked against the reference (it is where
+        // the user works), which costs no screen read.
+        std::copy(changeList_, changeList_ + kMaxTiles, copyList_);
         mergeMouseRect();
         return;
     }
@@ -246,7 +250,9 @@ void FrameGrabber::collectChanges()
             mergeScreenRect(Rect{r.left + area_.left, r.top + area_.top, r.right + area_.left,
                                  r.bottom + area_.top});
     }
+    // Guessing: the area around the mouse is where changes are likeliest.
     mergeMouseRect();
+    std::copy(changeList_, changeList_ + kMaxTiles, copyList_);
 }
 
 void FrameGrabber::copyRect(const Rect& screen)
@@ -325,9 +331,12 @@ int FrameGrabber::capture(bool postProcess)
                 e = Rect{};
                 continue;
             }
-            const int32_t w = copyExtent(e.right - e.left + 1);
-            const int32_t h = copyExtent(e.bottom - e.top + 1);
-            queueCopy(Rect{e.left, e.top, e.left + w, e.top + h}, batch, pending, hasPending);
+            const Rect& c = copyList_[i];
+            if (!isEmpty(c)) {
+                const int32_t w = copyExtent(c.right - c.left + 1);
+                const int32_t h = copyExtent(c.bottom - c.top + 1);
+                queueCopy(Rect{c.left, c.top, c.left + w, c.top + h}, batch, pending, hasPending);
+            }
 
             const Rect& t = captureTiles_[i];
             Rect a{(e.left - area_.left) & ~15, (e.top - area_.top) & ~15, (e.right - area_.left) | 7,
@@ -357,9 +366,11 @@ int FrameGrabber::scaleToOutput()
     if (!pic.bits)
         return 0;
     int ok = 1;
-    if (scaler_) {
+    if (scaler_ && !unsynced_.empty()) {
+        // Nothing written since the last scale means the same output: a still
+        // screen costs no scaling.
         ok = scaler_->scale(pic, outputBits_.data(), frame_.stride);
-    } else {
+    } else if (!scaler_) {
         const int32_t bytes = bitsPerPixel_ / 8;
         for (const Rect& r : unsynced_) {
             const Rect c = intersect(r, Rect{0, 0, width_, height_});

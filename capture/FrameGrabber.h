@@ -173,6 +173,9 @@ private:
 
     uint32_t changeMagic_ = 0;
     Rect changeList_[kMaxTiles]{};
+    // The part of each entry that must be read from the screen (screen
+    // coordinates, inclusive; empty entries have right < left).
+    Rect copyList_[kMaxTiles]{};
 
     uint64_t lastFullRefresh_ = 0;
     uint32_t fullRefreshInterval_ = kFullRefreshInitialMs;

@@ -24,6 +24,8 @@ namespace {
 // Pointer warps by other clients send no raw motion events; asking the server
 // this often bounds how stale a cached position can get (ms).
 constexpr uint64_t kPointerRequeryMs = 250;
+// Damage pieces kept between two frames before they are merged into one.
+constexpr size_t kMaxPendingDamage = 4096;
 
 // Xlib's default error handler ends the process. Errors on our connections
 // are recorded instead; errors on other connections go to whoever handled
@@ -122,11 +124,13 @@ int X11Screen::open(const char* displayName)
         int fixesError = 0;
         if (XFixesQueryExtension(d, &fixesEventBase_, &fixesError)) {
             hasFixes_ = true;
-            region_ = XFixesCreateRegion(d, nullptr, 0);
-            // NonEmpty: one event when the damage goes from nothing to something;
-            // the rectangles are fetched, already merged, when a frame asks.
-            damage_ = XDamageCreate(d, root_, XDamageReportNonEmpty);
-            damaged_ = true; // the whole screen counts as damaged at the start
+            // Delta rectangles: each event carries the part by which the
+            // damage grew, so a frame learns what changed without asking the
+            // server (fetching a region costs a round trip, about a tenth of a
+            // full-screen copy). Clearing the damage after each frame re-arms
+            // the reports.
+            damage_ = XDamageCreate(d, root_, XDamageReportDeltaRectangles);
+            pendingDamage_.push_back(Rect{0, 0, width_, height_});
         }
     } else {
         int fixesError = 0;
@@ -168,10 +172,8 @@ void X11Screen::close()
     closePicture();
     if (damage_)
         XDamageDestroy(display_, damage_);
-    if (region_)
-        XFixesDestroyRegion(display_, region_);
     damage_ = 0;
-    region_ = 0;
+    pendingDamage_.clear();
     XSync(display_, False);
     unregisterDisplay(display_);
     XCloseDisplay(display_);
@@ -352,7 +354,16 @@ void X11Screen::pumpEvents()
         XEvent event;
         XNextEvent(display_, &event);
         if (damage_ && event.type == damageEventBase_ + XDamageNotify) {
-            damaged_ = true;
+            const XRectangle& a = reinterpret_cast<XDamageNotifyEvent*>(&event)->area;
+            const Rect r{a.x, a.y, a.x + a.width, a.y + a.height};
+            if (pendingDamage_.size() < kMaxPendingDamage) {
+                pendingDamage_.push_back(r);
+            } else {
+                // Too many pieces (frames not being taken): keep their bounds.
+                Rect& b = pendingDamage_.back();
+                b = Rect{std::min(b.left, r.left), std::min(b.top, r.top), std::max(b.right, r.right),
+                         std::max(b.bottom, r.bottom)};
+            }
         } else if (hasFixes_ && event.type == fixesEventBase_ + XFixesCursorNotify) {
             cursorSerial_ = reinterpret_cast<XFixesCursorNotifyEvent*>(&event)->cursor_serial;
         } else if (event.type == GenericEvent && event.xcookie.extension == xiOpcode_ && xiOpcode_ != 0) {
@@ -366,16 +377,15 @@ int X11Screen::pollChanges(std::vector<Rect>& changed)
     if (!display_ || !damage_)
         return 0;
     pumpEvents();
-    if (!damaged_)
+    if (pendingDamage_.empty())
         return 1;
-    damaged_ = false;
-    XDamageSubtract(display_, damage_, None, region_);
-    int count = 0;
-    if (XRectangle* rects = XFixesFetchRegion(display_, region_, &count)) {
-        for (int i = 0; i < count; ++i)
-            changed.push_back(Rect{rects[i].x, rects[i].y, rects[i].x + rects[i].width, rects[i].y + rects[i].height});
-        XFree(rects);
-    }
+    // Clearing needs no reply. Damage that happens before the server handles
+    // it either grows the region (and is reported) or lies inside what is
+    // reported now; the copies that follow are handled after the clearing, so
+    // they read those pixels too.
+    XDamageSubtract(display_, damage_, None, None);
+    changed.insert(changed.end(), pendingDamage_.begin(), pendingDamage_.end());
+    pendingDamage_.clear();
     return 1;
 }
 

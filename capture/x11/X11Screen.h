@@ -85,8 +85,7 @@ private:
 
     int damageEventBase_ = 0;
     unsigned long damage_ = 0;
-    unsigned long region_ = 0;
-    bool damaged_ = false;
+    std::vector<Rect> pendingDamage_; // reported since the last poll
 
     int fixesEventBase_ = 0;
     bool hasFixes_ = false;

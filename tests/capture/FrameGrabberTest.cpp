@@ -162,11 +162,24 @@ TEST(FrameGrabberCapture, StillScreenDirtiesOnlyTheMouseArea)
     // Pointer at (40, 40): the 32-pixel square around it lies in tile 0.
     EXPECT_EQ(dirtyCount(f.grabber), 1);
     EXPECT_EQ(f.grabber.changeList()[0], (Rect{0, 0, 79, 79}));
-    EXPECT_LE(f.screen.copiedPixels(), 80 * 80);
+    // The notifications are exact: nothing is read from the screen.
+    EXPECT_EQ(f.screen.copies(), 0);
     // Nothing differs from the reference: shrinking empties it.
     f.grabber.scaleToOutput();
     f.grabber.mapAndShrink();
     EXPECT_EQ(dirtyCount(f.grabber), 0);
+}
+
+TEST(FrameGrabberCapture, WithoutNotificationsTheMouseAreaIsCopied)
+{
+    Fixture f;
+    f.screen.setTracking(false);
+    f.start();
+    f.screen.fillUnreported(Rect{50, 50, 60, 60}, 0xFFFFFF); // under the mouse
+    ASSERT_EQ(f.grabber.capture(true), 1);
+    EXPECT_EQ(f.screen.copies(), 1);
+    EXPECT_LE(f.screen.copiedPixels(), 72 * 72);
+    EXPECT_EQ(f.grabber.tile(0).dirty, (Rect{48, 48, 63, 63}));
 }
 
 TEST(FrameGrabberCapture, ChangeInsideOneTileDirtiesOnlyThatTile)

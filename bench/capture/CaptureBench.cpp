@@ -1,0 +1,211 @@
+// Cost of one grabber frame on a 1920 × 1080 X server, each as a ratio to one
+// full-screen XShmGetImage measured in the same run:
+//   still screen (target < 5 %), one small region changed, everything changed
+//   (target <= 1.2×). The frame cost is capture() without post-processing, as
+//   for the MP4 path; the scaled and shrunk frames of the AVI path are reported
+//   beside it.
+// Run: scripts/test-env.sh -- build-dir/bin/capture_bench
+#include <X11/Xlib.h>
+#include <X11/Xutil.h>
+#include <X11/extensions/XShm.h>
+#include <benchmark/benchmark.h>
+#include <sys/ipc.h>
+#include <sys/shm.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <map>
+#include <memory>
+#include <string>
+#include <thread>
+
+#include "capture/FrameGrabber.h"
+#include "capture/x11/X11Screen.h"
+
+namespace {
+
+using quillet::FrameGrabber;
+using quillet::Rect;
+using quillet::X11Screen;
+
+// Draws on the root window from its own connection, as another program would.
+struct Painter {
+    Display* display = nullptr;
+    GC gc{};
+    int flip = 0;
+    Painter()
+    {
+        display = XOpenDisplay(nullptr);
+        if (display) {
+            gc = XCreateGC(display, DefaultRootWindow(display), 0, nullptr);
+            XSetSubwindowMode(display, gc, IncludeInferiors);
+        }
+    }
+    ~Painter()
+    {
+        if (display) {
+            XFreeGC(display, gc);
+            XCloseDisplay(display);
+        }
+    }
+    void fill(int x, int y, int w, int h)
+    {
+        flip ^= 1;
+        XSetForeground(display, gc, flip ? 0x336699 : 0x996633);
+        XFillRectangle(display, DefaultRootWindow(display), gc, x, y, static_cast<unsigned>(w),
+                       static_cast<unsigned>(h));
+        XSync(display, False);
+        // Let the server hand the damage event to the grabber's connection.
+        std::this_thread::sleep_for(std::chrono::milliseconds(3));
+    }
+};
+
+struct Rig {
+    X11Screen screen;
+    std::unique_ptr<FrameGrabber> grabber;
+    Painter painter;
+    bool ok = false;
+    Rig()
+    {
+        if (!screen.open() || !painter.display)
+            return;
+        grabber = std::make_unique<FrameGrabber>(screen);
+        ok = grabber->init(Rect{}, FrameGrabber::kFlagLayeredWindows, true) == 1 && grabber->capture(true) == 1;
+    }
+};
+
+Rig* rig = nullptr;
+
+int dirtyTiles()
+{
+    int n = 0;
+    for (int i = 0; i < rig->grabber->tileCount(); ++i)
+        n += rig->grabber->changeList()[i] == Rect{} ? 0 : 1;
+    return n;
+}
+
+// The baseline: one XShmGetImage of the whole root into shared memory.
+void BM_FullShmGetImage(benchmark::State& state)
+{
+    Display* d = XOpenDisplay(nullptr);
+    const int s = DefaultScreen(d);
+    XShmSegmentInfo info{};
+    XImage* image = XShmCreateImage(d, DefaultVisual(d, s), DefaultDepth(d, s), ZPixmap, nullptr, &info,
+                                    DisplayWidth(d, s), DisplayHeight(d, s));
+    info.shmid = shmget(IPC_PRIVATE, static_cast<size_t>(image->bytes_per_line) * image->height, IPC_CREAT | 0600);
+    info.shmaddr = image->data = static_cast<char*>(shmat(info.shmid, nullptr, 0));
+    info.readOnly = False;
+    XShmAttach(d, &info);
+    XSync(d, False);
+    shmctl(info.shmid, IPC_RMID, nullptr);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(XShmGetImage(d, DefaultRootWindow(d), image, 0, 0, AllPlanes));
+    XShmDetach(d, &info);
+    XSync(d, False);
+    shmdt(info.shmaddr);
+    image->data = nullptr;
+    XDestroyImage(image);
+    XCloseDisplay(d);
+}
+
+void BM_StillScreen(benchmark::State& state)
+{
+    rig->grabber->capture(false);
+    int dirty = 0;
+    for (auto _ : state) {
+        rig->grabber->capture(false);
+        dirty = dirtyTiles();
+    }
+    state.counters["dirtyTiles"] = dirty; // the mouse tile only
+}
+
+// Times one call with the steady clock; the drawing before it is not counted.
+template <typename F>
+double timed(F&& f)
+{
+    const auto t0 = std::chrono::steady_clock::now();
+    f();
+    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+void changeThenCapture(benchmark::State& state, const Rect& change, bool postProcess)
+{
+    int dirty = 0;
+    for (auto _ : state) {
+        rig->painter.fill(change.left, change.top, change.right - change.left, change.bottom - change.top);
+        state.SetIterationTime(timed([&] { rig->grabber->capture(postProcess); }));
+        dirty = dirtyTiles();
+    }
+    state.counters["dirtyTiles"] = dirty;
+}
+
+void BM_SmallRegionChange(benchmark::State& state) { changeThenCapture(state, Rect{1000, 300, 1064, 364}, false); }
+void BM_FullChange(benchmark::State& state) { changeThenCapture(state, Rect{0, 0, 1920, 1080}, false); }
+
+// The AVI/SWF path: capture, bicubic scale to 1920 × 1088, map and shrink.
+void BM_StillScreenPostProcessed(benchmark::State& state)
+{
+    rig->grabber->capture(true);
+    for (auto _ : state)
+        rig->grabber->capture(true);
+}
+
+void BM_SmallRegionChangePostProcessed(benchmark::State& state)
+{
+    changeThenCapture(state, Rect{1000, 300, 1064, 364}, true);
+}
+
+BENCHMARK(BM_FullShmGetImage)->Unit(benchmark::kMicrosecond)->MinTime(0.5);
+BENCHMARK(BM_StillScreen)->Unit(benchmark::kMicrosecond)->MinTime(0.5);
+BENCHMARK(BM_SmallRegionChange)->Unit(benchmark::kMicrosecond)->Iterations(300)->UseManualTime();
+BENCHMARK(BM_FullChange)->Unit(benchmark::kMicrosecond)->Iterations(300)->UseManualTime();
+BENCHMARK(BM_StillScreenPostProcessed)->Unit(benchmark::kMicrosecond)->MinTime(0.5);
+BENCHMARK(BM_SmallRegionChangePostProcessed)->Unit(benchmark::kMillisecond)->Iterations(40)->UseManualTime();
+
+// Prints every result as a ratio to the baseline once all have run.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override
+    {
+        for (const Run& r : runs)
+            if (!r.error_occurred && r.iterations > 0)
+                perIteration_[r.benchmark_name()] = r.real_accumulated_time / static_cast<double>(r.iterations);
+        ConsoleReporter::ReportRuns(runs);
+    }
+    void Finalize() override
+    {
+        ConsoleReporter::Finalize();
+        const auto base = perIteration_.find("BM_FullShmGetImage/min_time:0.500");
+        if (base == perIteration_.end() || base->second <= 0)
+            return;
+        std::printf("\nRatios to one full XShmGetImage (%.1f us) in this run:\n", base->second * 1e6);
+        for (const auto& [name, seconds] : perIteration_)
+            std::printf("  %-50s %8.3f x  (%9.1f us)\n", name.c_str(), seconds / base->second, seconds * 1e6);
+    }
+
+private:
+    std::map<std::string, double> perIteration_;
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (!std::getenv("DISPLAY")) {
+        std::printf("capture_bench needs an X server: scripts/test-env.sh -- capture_bench\n");
+        return 0;
+    }
+    benchmark::Initialize(&argc, argv);
+    Rig r;
+    if (!r.ok) {
+        std::fprintf(stderr, "capture_bench: cannot set up the grabber on this display\n");
+        return 1;
+    }
+    rig = &r;
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    benchmark::Shutdown();
+    rig = nullptr;
+    return 0;
+}
