@@ -43,6 +43,20 @@ public:
 
     bool ok() const { return !failed_; }
     uint8_t* cursor() const { return cur_; }
+    uint8_t* end() const { return end_; }
+
+    // For coders that keep the pending bits in registers over a stretch of
+    // output they have checked for room themselves: take the state, work,
+    // hand it back with the advanced cursor.
+    uint64_t pendingBits() const { return acc_; }
+    int pendingCount() const { return bits_; }
+    void resume(uint8_t* cursor, uint64_t acc, int bits)
+    {
+        cur_ = cursor;
+        acc_ = acc;
+        bits_ = bits;
+    }
+    void fail() { failed_ = true; }
 
 private:
     void flush32()

@@ -56,14 +56,17 @@ void jpegFdctScalar(int16_t block[64])
         fdct8(block + col, 8);
 }
 
-void jpegQuantiseScalar(const int16_t in[64], const JpegQuantTable& table, int16_t out[64])
+uint64_t jpegQuantiseScalar(const int16_t in[64], const JpegQuantTable& table, int16_t out[64])
 {
+    uint64_t nonzero = 0;
     for (int i = 0; i < 64; ++i) {
         const int32_t x = in[i];
         const int32_t d = table.divisors[i];
         const int32_t h = table.halves[i];
         out[i] = int16_t(x >= 0 ? (x + h) / d : -((h - x) / d));
+        nonzero |= uint64_t(out[i] != 0) << i;
     }
+    return nonzero;
 }
 
 void jpegConvertMcuScalar(const uint8_t* const rows[16], JpegMcuSamples& out)

@@ -23,7 +23,8 @@ struct JpegKernels {
     // In place, natural order; outputs keep the transform's scale factors.
     void (*fdct)(int16_t block[64]);
     // Rounded division by the table's divisors, natural order in and out.
-    void (*quantise)(const int16_t in[64], const JpegQuantTable& table, int16_t out[64]);
+    // Returns the positions of the non-zero results (bit i = position i).
+    uint64_t (*quantise)(const int16_t in[64], const JpegQuantTable& table, int16_t out[64]);
 };
 
 enum class JpegKernelLevel { Scalar, Sse2, Avx2 };
@@ -41,7 +42,7 @@ const JpegKernels* jpegKernelsFor(JpegKernelLevel level);
 // every step.
 void jpegConvertMcuScalar(const uint8_t* const rows[16], JpegMcuSamples& out);
 void jpegFdctScalar(int16_t block[64]);
-void jpegQuantiseScalar(const int16_t in[64], const JpegQuantTable& table, int16_t out[64]);
+uint64_t jpegQuantiseScalar(const int16_t in[64], const JpegQuantTable& table, int16_t out[64]);
 
 // Variants, each in its own source file compiled with its own flags.
 extern const JpegKernels kJpegKernelsScalar;

@@ -8,8 +8,9 @@ namespace quillet {
 
 namespace {
 
-void quantiseAvx2(const int16_t in[64], const JpegQuantTable& table, int16_t out[64])
+uint64_t quantiseAvx2(const int16_t in[64], const JpegQuantTable& table, int16_t out[64])
 {
+    uint64_t nonzero = 0;
     for (int i = 0; i < 64; i += 16) {
         const __m256i x = _mm256_load_si256(reinterpret_cast<const __m256i*>(in + i));
         const __m256i h = _mm256_load_si256(reinterpret_cast<const __m256i*>(table.halves + i));
@@ -21,8 +22,15 @@ void quantiseAvx2(const int16_t in[64], const JpegQuantTable& table, int16_t out
         // packs works within 128-bit lanes; put the quarters back in order.
         const __m256i q = _mm256_permute4x64_epi64(_mm256_packs_epi32(qLo, qHi), 0xD8);
         // sign() also zeroes where x is zero; the quotient is 0 there anyway.
-        _mm256_store_si256(reinterpret_cast<__m256i*>(out + i), _mm256_sign_epi16(q, x));
+        const __m256i r = _mm256_sign_epi16(q, x);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(out + i), r);
+        const __m256i isZero = _mm256_cmpeq_epi16(r, _mm256_setzero_si256());
+        // packs keeps each lane's eight flags in bytes 0-7 and 16-23.
+        const uint32_t m = uint32_t(_mm256_movemask_epi8(_mm256_packs_epi16(isZero, isZero)));
+        const uint32_t zeroBits = (m & 0xFF) | ((m >> 8) & 0xFF00);
+        nonzero |= uint64_t(~zeroBits & 0xFFFF) << i;
     }
+    return nonzero;
 }
 
 // pshufb masks that pull one channel's 16 values out of 48 bytes of B, G, R

@@ -83,9 +83,10 @@ void fdctSimd(int16_t block[64])
 // Rounded division of |x| + divisor / 2 by the divisor, done in single
 // precision: the dividend is below 2^16 and the divisor below 2^12, so the
 // correctly rounded quotient truncates to the exact integer quotient.
-[[maybe_unused]] void quantiseSimd128(const int16_t in[64], const quillet::JpegQuantTable& table, int16_t out[64])
+[[maybe_unused]] uint64_t quantiseSimd128(const int16_t in[64], const quillet::JpegQuantTable& table, int16_t out[64])
 {
     const __m128i zero = _mm_setzero_si128();
+    uint64_t nonzero = 0;
     for (int i = 0; i < 64; i += 8) {
         const __m128i x = _mm_load_si128(reinterpret_cast<const __m128i*>(in + i));
         const __m128i h = _mm_load_si128(reinterpret_cast<const __m128i*>(table.halves + i));
@@ -97,8 +98,13 @@ void fdctSimd(int16_t block[64])
         const __m128i qLo = _mm_cvttps_epi32(_mm_div_ps(nLo, _mm_load_ps(table.divisorsF + i)));
         const __m128i qHi = _mm_cvttps_epi32(_mm_div_ps(nHi, _mm_load_ps(table.divisorsF + i + 4)));
         const __m128i q = _mm_packs_epi32(qLo, qHi);
-        _mm_store_si128(reinterpret_cast<__m128i*>(out + i), _mm_sub_epi16(_mm_xor_si128(q, sign), sign));
+        const __m128i r = _mm_sub_epi16(_mm_xor_si128(q, sign), sign);
+        _mm_store_si128(reinterpret_cast<__m128i*>(out + i), r);
+        const __m128i isZero = _mm_cmpeq_epi16(r, zero);
+        const uint32_t zeroBits = uint32_t(_mm_movemask_epi8(_mm_packs_epi16(isZero, isZero))) & 0xFF;
+        nonzero |= uint64_t(~zeroBits & 0xFF) << i;
     }
+    return nonzero;
 }
 
 } // namespace

@@ -104,24 +104,76 @@ int JpegEncoder::write_headers(int width, int height, uint8_t* out, size_t capac
     return writeHeaderSegments(width, height, out, capacity);
 }
 
-int JpegEncoder::codeBlock(const int16_t samples[64], const JpegQuantTable& table, int& predictor,
+namespace {
+
+// Zigzag position of each natural position.
+struct ZigzagPosition {
+    uint8_t of[64];
+    ZigzagPosition()
+    {
+        for (int k = 0; k < 64; ++k)
+            of[kJpegZigzag[k]] = uint8_t(k);
+    }
+};
+
+// Most bytes one block can produce: a 20-bit DC code and 63 coefficients of
+// at most 26 bits, every byte stuffed, plus the 4 bytes a flush may carry in.
+constexpr size_t kMaxBlockBytes = 2 * ((20 + 63 * 26) / 8 + 1) + 8;
+
+// The entropy coder's hot path: pending bits in registers, output unchecked
+// (the caller guarantees kMaxBlockBytes of room).
+struct FastBits {
+    uint64_t acc;
+    int count;
+    uint8_t* out;
+
+    void put(uint32_t value, int len)
+    {
+        acc = (acc << len) | value;
+        count += len;
+        if (count < 32)
+            return;
+        count -= 32;
+        const uint32_t w = uint32_t(acc >> count);
+        const uint32_t inv = ~w;
+        if (((inv - 0x01010101u) & ~inv & 0x80808080u) == 0) { // no 0xFF byte
+            const uint32_t be = __builtin_bswap32(w);
+            std::memcpy(out, &be, 4);
+            out += 4;
+            return;
+        }
+        for (int shift = 24; shift >= 0; shift -= 8) {
+            const uint8_t b = uint8_t(w >> shift);
+            *out++ = b;
+            if (b == 0xFF)
+                *out++ = 0;
+        }
+    }
+};
+
+} // namespace
+
+int JpegEncoder::codeBlock(int16_t block[64], const JpegQuantTable& table, int& predictor,
                            const JpegHuffmanCodes& dc, const JpegHuffmanCodes& ac)
 {
-    alignas(32) int16_t coef[64];
-    alignas(32) int16_t natural[64];
-    std::memcpy(coef, samples, sizeof coef);
-    kernels_->fdct(coef);
-    kernels_->quantise(coef, table, natural);
-
-    int16_t zz[64];
-    uint64_t mask = 0;
-    for (int k = 1; k < 64; ++k) {
-        const int16_t v = natural[kJpegZigzag[k]];
-        zz[k] = v;
-        mask |= uint64_t(v != 0) << k;
+    static const ZigzagPosition zigzag;
+    alignas(32) int16_t q[64];
+    kernels_->fdct(block);
+    uint64_t natural = kernels_->quantise(block, table, q) & ~uint64_t(1);
+    uint64_t mask = 0; // non-zero AC coefficients by zigzag position
+    while (natural != 0) {
+        mask |= uint64_t(1) << zigzag.of[__builtin_ctzll(natural)];
+        natural &= natural - 1;
     }
 
-    const int dcValue = natural[0];
+    // Write straight into the output when it has room for any block, else
+    // into a staging area that is copied only as far as the output allows.
+    uint8_t stage[kMaxBlockBytes];
+    uint8_t* const cur = bits_.cursor();
+    const bool direct = size_t(bits_.end() - cur) >= kMaxBlockBytes;
+    FastBits w{bits_.pendingBits(), bits_.pendingCount(), direct ? cur : stage};
+
+    const int dcValue = q[0];
     const int diff = dcValue - predictor;
     predictor = dcValue;
     uint32_t mag = uint32_t(diff < 0 ? -diff : diff);
@@ -129,7 +181,7 @@ int JpegEncoder::codeBlock(const int16_t samples[64], const JpegQuantTable& tabl
     if (nb > 11 || dc.length[nb] == 0)
         return 0;
     uint32_t extra = uint32_t(diff < 0 ? diff - 1 : diff) & ((1u << nb) - 1);
-    bits_.put((uint32_t(dc.code[nb]) << nb) | extra, dc.length[nb] + nb);
+    w.put((uint32_t(dc.code[nb]) << nb) | extra, dc.length[nb] + nb);
 
     int last = 0;
     while (mask != 0) {
@@ -138,27 +190,39 @@ int JpegEncoder::codeBlock(const int16_t samples[64], const JpegQuantTable& tabl
         int run = k - last - 1;
         last = k;
         while (run > 15) {
-            bits_.put(ac.code[0xF0], ac.length[0xF0]);
+            w.put(ac.code[0xF0], ac.length[0xF0]);
             run -= 16;
         }
-        const int v = zz[k];
+        const int v = q[kJpegZigzag[k]];
         mag = uint32_t(v < 0 ? -v : v);
         nb = 32 - __builtin_clz(mag);
-        const int symbol = run * 16 + nb;
         // Baseline AC coefficients have at most 10 magnitude bits.
-        if (nb > 10 || ac.length[symbol] == 0)
+        if (nb > 10 || ac.length[run * 16 + nb] == 0)
             return 0;
+        const int symbol = run * 16 + nb;
         extra = uint32_t(v < 0 ? v - 1 : v) & ((1u << nb) - 1);
-        bits_.put((uint32_t(ac.code[symbol]) << nb) | extra, ac.length[symbol] + nb);
+        w.put((uint32_t(ac.code[symbol]) << nb) | extra, ac.length[symbol] + nb);
     }
     if (last != 63)
-        bits_.put(ac.code[0x00], ac.length[0x00]);
+        w.put(ac.code[0x00], ac.length[0x00]);
+
+    if (direct) {
+        bits_.resume(w.out, w.acc, w.count);
+        return 1;
+    }
+    const size_t produced = size_t(w.out - stage);
+    if (produced > size_t(bits_.end() - cur)) {
+        bits_.fail();
+        return 0;
+    }
+    std::memcpy(cur, stage, produced);
+    bits_.resume(cur + produced, w.acc, w.count);
     return 1;
 }
 
 int JpegEncoder::encode_mcu(JpegMcuSamples& samples)
 {
-    if (end_ == nullptr)
+    if (end_ == nullptr || !bits_.ok())
         return 0;
     for (int b = 0; b < 4; ++b)
         if (!codeBlock(samples.blocks[b], luma_, predictors_[0], dcLuma_, acLuma_))

@@ -49,7 +49,7 @@ public:
     // MCUs through encode_mcu() followed by finish_scan().
     int write_headers(int width, int height, uint8_t* out, size_t capacity);
     // Transforms, quantises and codes one MCU of level-shifted samples at the
-    // cursor. Valid after write_headers().
+    // cursor (the samples are transformed in place). Valid after write_headers().
     int encode_mcu(JpegMcuSamples& samples);
     // Pads the pending bits with 1-bits and appends EOI (FF D9).
     int finish_scan();
@@ -61,7 +61,8 @@ public:
 
 private:
     int writeHeaderSegments(int width, int height, uint8_t* out, size_t capacity);
-    int codeBlock(const int16_t samples[64], const JpegQuantTable& table, int& predictor,
+    // Transforms the block in place, then quantises and codes it.
+    int codeBlock(int16_t block[64], const JpegQuantTable& table, int& predictor,
                   const JpegHuffmanCodes& dc, const JpegHuffmanCodes& ac);
 
     int quality_ = kDefaultQuality;
