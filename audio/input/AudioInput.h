@@ -47,9 +47,10 @@ public:
                      const CaptureAudioFormat* format, const std::string& device) = 0;
 
     // Takes a buffer announced by audioBufferDone. Returns its data (valid
-    // bytes: buffer->bytesRecorded), or null when not running or when the
-    // buffer is not one this recorder has announced and not yet handed out;
-    // stale notifications that arrive after stop() are recognised that way.
+    // bytes: buffer->bytesRecorded), or null when not running, when the buffer
+    // is not one this recorder has announced and not yet handed out, or when
+    // an older announced buffer has not been taken yet. Stale notifications
+    // from before a stop() are recognised that way, even after a new open.
     virtual uint8_t* releaseBuffer(AudioBuffer* buffer) = 0;
 
     // Gives a released buffer back for refilling. Returns 1 when it was queued.

@@ -197,6 +197,12 @@ uint8_t* PulseRecorder::releaseBuffer(AudioBuffer* buffer)
     Slot& s = slots_[static_cast<size_t>(i)];
     if (!running_ || s.stage != Stage::Delivered)
         return nullptr;
+    // Only the oldest announced buffer is handed out. A notice left over from
+    // before a stop and reopen may name a slot that holds newer sound; it gets
+    // nothing, so the consumer always reads the sound in recording order.
+    for (const Slot& other : slots_)
+        if (other.stage == Stage::Delivered && other.header.sequence < s.header.sequence)
+            return nullptr;
     s.stage = Stage::Held;
     return s.header.data;
 }
