@@ -1,5 +1,7 @@
 #include "mux/flv/FlvWriter.h"
 
+#include <utility>
+
 #include "base/ByteOrder.h"
 
 namespace quillet {
@@ -15,7 +17,11 @@ int FlvWriter::WriteFlvMetaData(int width, int height, uint32_t duration_ms)
 {
     uint8_t tag[kFlvMetaDataSize];
     writeFlvMetaData(tag, width, height, duration_ms);
-    return file_.write(tag, sizeof tag);
+    if (!file_.write(tag, sizeof tag))
+        return 0;
+    if (file_.tell() > good_end_)
+        good_end_ = file_.tell();
+    return 1;
 }
 
 int FlvWriter::WriteFlvHeader(int width, int height, int channels, const uint8_t* avc_header_tag, int avc_header_len)
@@ -29,15 +35,34 @@ int FlvWriter::WriteFlvHeader(int width, int height, int channels, const uint8_t
     uint8_t aac[kFlvAacHeaderTagSize];
     writeFlvAacHeaderTag(aac, channels);
     // The metadata starts with duration 0 (3 ms in whole seconds).
-    return file_.write(header, sizeof header) && WriteFlvMetaData(width, height, 3) &&
-           file_.write(avc_header_tag, size_t(avc_header_len)) && file_.write(aac, sizeof aac) && file_.flush();
+    uint8_t meta[kFlvMetaDataSize];
+    writeFlvMetaData(meta, width, height, 3);
+    return WriteTag(header, sizeof header, meta, sizeof meta, avc_header_tag, size_t(avc_header_len), aac, sizeof aac);
+}
+
+int FlvWriter::WriteTag(const uint8_t* a, size_t na, const uint8_t* b, size_t nb, const uint8_t* c, size_t nc,
+                        const uint8_t* d, size_t nd)
+{
+    struct iovec parts[4];
+    int count = 0;
+    for (auto [p, n] : {std::pair{a, na}, std::pair{b, nb}, std::pair{c, nc}, std::pair{d, nd}})
+        if (n)
+            parts[count++] = {const_cast<uint8_t*>(p), n};
+    if (!file_.writeParts(parts, count)) {
+        // Leave whole tags only; readers would fail on a cut one.
+        file_.truncate(good_end_);
+        return 0;
+    }
+    good_end_ = file_.tell();
+    return 1;
 }
 
 int FlvWriter::RefreshMetaData(uint32_t duration_ms)
 {
     const uint64_t resume = file_.tell();
-    return file_.seek(kFlvMetaDataOffset) && WriteFlvMetaData(width_, height_, duration_ms) && file_.seek(resume) &&
-           file_.flush();
+    // One write inside the first page: a killed process leaves the old or the
+    // new duration, never a mix.
+    return file_.seek(kFlvMetaDataOffset) && WriteFlvMetaData(width_, height_, duration_ms) && file_.seek(resume);
 }
 
 int FlvWriter::WriteFlvVideo(const uint8_t* tag, int len, int key, uint32_t timestamp_ms)
@@ -49,7 +74,7 @@ int FlvWriter::WriteFlvVideo(const uint8_t* tag, int len, int key, uint32_t time
     // A tag that does not hang together would make every later tag unreadable.
     if (len < 0 || !isCompleteFlvTag(tag, size_t(len), kFlvVideoTag))
         return 0;
-    if (!file_.write(tag, size_t(len)))
+    if (!WriteTag(tag, size_t(len)))
         return 0;
     if (key && timestamp_ms > kRefreshAfterMs)
         return RefreshMetaData(timestamp_ms);
@@ -83,8 +108,7 @@ int FlvWriter::WriteFlvAudio(const uint8_t* records, int len, const uint32_t* fr
         head[12] = 0x01; // raw AAC frame
         uint8_t trailer[4];
         putBE32(trailer, raw + 13);
-        if (!file_.write(head, sizeof head) || !file_.write(records + at + 2 + kAdtsHeaderSize, raw) ||
-            !file_.write(trailer, sizeof trailer))
+        if (!WriteTag(head, sizeof head, records + at + 2 + kAdtsHeaderSize, raw, trailer, sizeof trailer))
             return 0;
         at += 2 + int(stored);
     }
@@ -100,7 +124,7 @@ int FlvWriter::WriteFlvAudioMp3(const uint8_t* data, int len, uint32_t timestamp
     head[11] = 0x26; // MP3, 11 kHz flag, 16-bit, mono
     uint8_t trailer[4];
     putBE32(trailer, uint32_t(len) + 12);
-    return file_.write(head, sizeof head) && file_.write(data, size_t(len)) && file_.write(trailer, sizeof trailer);
+    return WriteTag(head, sizeof head, data, size_t(len), trailer, sizeof trailer);
 }
 
 int FlvWriter::FinishFlv(int width, int height, uint32_t pictures, int fps)
@@ -109,6 +133,8 @@ int FlvWriter::FinishFlv(int width, int height, uint32_t pictures, int fps)
         return 0;
     const uint32_t duration_ms = fps > 0 ? uint32_t(uint64_t(pictures) * 1000 / uint32_t(fps)) : 0;
     int ok = !file_.error() && file_.seek(kFlvMetaDataOffset) && WriteFlvMetaData(width, height, duration_ms);
+    if (!ok)
+        file_.truncate(good_end_);
     if (!file_.close())
         ok = 0;
     return ok;

@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "base/OutputSink.h"
+#include "mux/flv/DirectFileSink.h"
 #include "mux/flv/FlvTags.h"
 
 namespace quillet {
@@ -11,6 +11,11 @@ namespace quillet {
 // the current duration at key frames after the first ten seconds (followed by a
 // flush, so a killed process leaves everything up to there on disk) and with the
 // final duration at the end.
+//
+// Every tag goes to the system in one write, unbuffered, so a killed process
+// leaves whole tags behind (a truncated last picture would make players report
+// a decoding error). A write that fails part-way (full disk) is cut back to the
+// end of the last whole tag.
 //
 // Results: 1 success, 0 failure. A failed write or seek is sticky: every later
 // call returns 0, and the file keeps what was complete before the failure.
@@ -54,8 +59,12 @@ public:
 
 private:
     int RefreshMetaData(uint32_t duration_ms);
+    // Writes whole tags gathered from up to four pieces in one call.
+    int WriteTag(const uint8_t* a, size_t na, const uint8_t* b = nullptr, size_t nb = 0, const uint8_t* c = nullptr,
+                 size_t nc = 0, const uint8_t* d = nullptr, size_t nd = 0);
 
-    FileSink file_;
+    DirectFileSink file_;
+    uint64_t good_end_ = 0; // end of the last whole tag
     int width_ = 0;
     int height_ = 0;
 };
