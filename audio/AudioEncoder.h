@@ -30,6 +30,10 @@ enum class Mp3Framing : int {
 //        The next record starts at offset L + 2. The AudioSpecificConfig that
 //        matches is 0x12 0x88 (mono) or 0x12 0x90 (stereo) at 32000 Hz.
 //   MP3: a bare MPEG audio layer III frame stream (CBR, CRC, no tag frame).
+//        LAME keeps back the samples of incomplete frames between calls
+//        (Continuous) unless FlushEachBuffer completes each buffer's last
+//        frame with silence, for mono and stereo alike. A trailing partial
+//        sample frame (an odd byte) is dropped.
 //
 // Partial chunks (AAC): PCM is consumed in chunks of channels x 2048 bytes.
 // When a buffer is not a whole number of chunks, the bytes past the last whole
