@@ -204,6 +204,10 @@ int runRecord(int argc, char** argv)
         }
     }
     host.endStatusLine();
+    const RecordingSession::Counters c = session.counters();
+    std::printf("frames: %u produced for %u frame slots (%.1f%%), sound: %llu ms\n", c.framesEncoded,
+                c.framesCounted, c.framesCounted ? 100.0 * c.framesEncoded / c.framesCounted : 0.0,
+                static_cast<unsigned long long>(c.audioMs));
     std::printf("file: %s\n", session.outputFileName().c_str());
     if (session.stopWaitOverruns() > 0)
         std::fprintf(stderr, "quillet-cli record: a worker thread ended late at stop\n");
