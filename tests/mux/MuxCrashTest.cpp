@@ -2,120 +2,11 @@
 // killed with SIGKILL at random moments after its first refresh. Every cut file
 // must decode without a single error and hold every sample up to the last
 // refresh the helper reported (a later refresh may also have made it).
-#include <gtest/gtest.h>
-
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <chrono>
-#include <cstdlib>
-#include <fstream>
-#include <random>
-#include <sstream>
-#include <string>
-#include <thread>
-#include <vector>
-
-#include "tests/mux/MuxTestMedia.h"
-
-extern char** environ;
+#include "tests/mux/MuxCrashCheck.h"
 
 using namespace quillet::muxtest;
 
 namespace {
-
-struct Refresh {
-    uint32_t pictures = 0;
-    uint32_t frames = 0;
-};
-
-std::vector<Refresh> readLog(const std::string& path)
-{
-    std::vector<Refresh> out;
-    std::ifstream in(path);
-    std::string line;
-    while (std::getline(in, line)) {
-        // The line being written when the helper died may be incomplete; it
-        // is only counted when whole (a later refresh than the last whole one
-        // is still accepted below).
-        if (in.eof())
-            break;
-        std::istringstream s(line);
-        Refresh r;
-        if (s >> r.pictures >> r.frames)
-            out.push_back(r);
-    }
-    return out;
-}
-
-std::vector<uint32_t> expectedSizes(const std::vector<Bytes>& samples, size_t count)
-{
-    std::vector<uint32_t> out;
-    for (size_t i = 0; i < count; ++i)
-        out.push_back(uint32_t(samples[i % samples.size()].size()));
-    return out;
-}
-
-// Runs `cuts` helper processes and checks each cut file. Cut moments come from
-// a fixed seed so that a failure can be replayed.
-void crashAndCheck(const char* format, int cuts, unsigned seed, int max_delay_ms)
-{
-    std::mt19937 rng(seed);
-    std::uniform_int_distribution<int> delay(0, max_delay_ms);
-    const std::string out = tempPath(std::string("cut.") + format);
-    const std::string log = out + ".log";
-    for (int c = 0; c < cuts; ++c) {
-        const int wait_ms = delay(rng);
-        SCOPED_TRACE(std::string(format) + " cut " + std::to_string(c) + ", " + std::to_string(wait_ms) +
-                     " ms after the first refresh, seed " + std::to_string(seed));
-        std::remove(log.c_str());
-        // 4 ms per picture: ten times real time, a refresh every 0.1 s.
-        std::vector<std::string> args = {QUILLET_MUX_CRASH_WRITER, format, out, log, "4000"};
-        std::vector<char*> argv;
-        for (std::string& s : args)
-            argv.push_back(s.data());
-        argv.push_back(nullptr);
-        pid_t pid = 0;
-        ASSERT_EQ(0, posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ));
-        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (readLog(log).empty()) {
-            int status = 0;
-            ASSERT_EQ(0, waitpid(pid, &status, WNOHANG)) << "helper ended early, status " << status;
-            ASSERT_LT(std::chrono::steady_clock::now(), give_up) << "no refresh reported";
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(wait_ms));
-        ASSERT_EQ(0, kill(pid, SIGKILL));
-        int status = 0;
-        ASSERT_EQ(pid, waitpid(pid, &status, 0));
-        ASSERT_TRUE(WIFSIGNALED(status)) << "helper finished before the kill";
-
-        const std::vector<Refresh> refreshes = readLog(log);
-        ASSERT_FALSE(refreshes.empty());
-        const Refresh last = refreshes.back();
-        const DecodeReport r = decodeAndList(out);
-        EXPECT_EQ("", r.errors);
-        EXPECT_GE(r.video.size(), last.pictures);
-        EXPECT_GE(r.audio.size(), last.frames);
-        // Every packet is the sample that was written at its place.
-        EXPECT_EQ(expectedSizes(testVideo().samples, r.video.size()), r.video);
-        EXPECT_EQ(expectedSizes(testAudioStereo().raw, r.audio.size()), r.audio);
-        if (std::string(format) == "mp4") {
-            // The index covers exactly one refresh, made right after a key
-            // frame: the last reported one or one the helper made but could
-            // not report any more.
-            EXPECT_EQ(1u, r.video.size() % 25);
-            EXPECT_LE(r.video.size(), last.pictures + 25);
-        }
-        if (::testing::Test::HasFailure()) {
-            // Keep the evidence for the developer.
-            std::rename(out.c_str(), (out + ".failed").c_str());
-            return;
-        }
-    }
-}
 
 TEST(MuxCrashTest, KilledMp4WriterLeavesAPlayableFile)
 {
@@ -125,15 +16,6 @@ TEST(MuxCrashTest, KilledMp4WriterLeavesAPlayableFile)
 TEST(MuxCrashTest, KilledFlvWriterLeavesAPlayableFile)
 {
     crashAndCheck("flv", 10, 4321, 600);
-}
-
-// Many more cut points; run with QUILLET_SLOW_TESTS=1.
-TEST(MuxCrashTest, ManyCutPoints)
-{
-    if (!std::getenv("QUILLET_SLOW_TESTS") || std::string(std::getenv("QUILLET_SLOW_TESTS")) != "1")
-        GTEST_SKIP() << "slow: set QUILLET_SLOW_TESTS=1";
-    crashAndCheck("mp4", 100, 99, 3000);
-    crashAndCheck("flv", 100, 77, 3000);
 }
 
 } // namespace
