@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <thread>
 
 #include "audio/input/AudioPlatform.h"
@@ -39,6 +40,23 @@ std::vector<uint8_t> requestRecord(uint16_t channels, uint32_t rate)
     return rec;
 }
 
+// A null sink that has just started (or just gained its first reader)
+// answers only after about two seconds, then in one burst. Fetch and drop
+// until fetches come back partly filled several times in a row: the backlog is
+// gone and sound arrives as it plays.
+bool waitForSteadySound(const std::function<int32_t(uint8_t*, int32_t)>& fetch, int32_t room)
+{
+    std::vector<uint8_t> buf(static_cast<size_t>(room));
+    int steady = 0;
+    const auto deadline = Clock::now() + std::chrono::seconds(8);
+    while (steady < 5 && Clock::now() < deadline) {
+        const int32_t n = fetch(buf.data(), room);
+        steady = (n > 0 && n < room) ? steady + 1 : 0;
+        std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    }
+    return steady >= 5;
+}
+
 // Fetches the way the engine's clock does, once per 40 ms with a buffer's
 // worth of room, for the given time. Returns the sound and checks each result.
 std::vector<uint8_t> fetchFor(LookbackCallFn entry, int milliseconds, int32_t room, int frameBytes)
@@ -57,58 +75,9 @@ std::vector<uint8_t> fetchFor(LookbackCallFn entry, int milliseconds, int32_t ro
     return all;
 }
 
-TEST(PulseLoopback, ComputerSoundToneThroughTheEntryInMonoAndStereo)
+// Switches the default output to a new mono sink, records it, then removes it.
+void followTheDefaultOutputAndSurviveItsRemoval()
 {
-    REQUIRE_TEST_SOUND_SERVER();
-    const LookbackCallFn entry = platformLookbackCall();
-    ASSERT_NE(entry, nullptr);
-    const std::string tone = writeToneWav(1500, 8);
-    ASSERT_FALSE(tone.empty());
-    ChildProcess player;
-    ASSERT_EQ(player.start({"paplay", "-d", "speaker", tone}), 1);
-
-    // Mono at 32000 Hz from the 48000 Hz stereo speaker.
-    std::vector<uint8_t> rec = requestRecord(1, 32000);
-    ASSERT_EQ(entry(rec.data(), kLookbackStart), 1);
-    const WaveFormatRecord dev = WaveFormatRecord::read(rec.data());
-    EXPECT_EQ(dev.formatTag, 1);
-    EXPECT_EQ(dev.channels, 2);
-    EXPECT_EQ(dev.sampleRate, 48000u);
-    EXPECT_EQ(dev.bitsPerSample, 16);
-    EXPECT_EQ(dev.blockAlign, 4);
-
-    std::vector<uint8_t> untouched(200, 0xAB);
-    EXPECT_EQ(entry(untouched.data(), 50), 0);
-    EXPECT_EQ(untouched, std::vector<uint8_t>(200, 0xAB));
-
-    const auto started = Clock::now();
-    const std::vector<uint8_t> mono = fetchFor(entry, 2000, 10240, 2);
-    const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
-    // The converted stream runs at the requested rate: about 64000 bytes a second.
-    EXPECT_GT(static_cast<double>(mono.size()), 0.7 * seconds * 64000);
-    EXPECT_LT(static_cast<double>(mono.size()), 1.1 * seconds * 64000 + 10240);
-    Spectrum s = analyse(channelOf(mono, 1, 0), 32000);
-    EXPECT_NEAR(s.peakHz, 1500.0, 4.0);
-    EXPECT_GT(s.peakShare, 0.8);
-    EXPECT_GT(s.rms, 0.1);
-    EXPECT_EQ(entry(nullptr, kLookbackStop), 0);
-    EXPECT_EQ(entry(untouched.data(), 200), 0) << "no sound after stop";
-
-    // Stereo at 32000 Hz: the speaker's two channels stay two channels.
-    rec = requestRecord(2, 32000);
-    ASSERT_EQ(entry(rec.data(), kLookbackStart), 1);
-    const std::vector<uint8_t> stereo = fetchFor(entry, 1500, 20480, 4);
-    EXPECT_EQ(entry(nullptr, kLookbackStop), 0);
-    for (int ch = 0; ch < 2; ++ch) {
-        s = analyse(channelOf(stereo, 2, ch), 32000);
-        EXPECT_NEAR(s.peakHz, 1500.0, 4.0) << "channel " << ch;
-        EXPECT_GT(s.peakShare, 0.8) << "channel " << ch;
-    }
-}
-
-TEST(PulseLoopback, FollowsTheDefaultOutputAndSurvivesItsRemoval)
-{
-    REQUIRE_TEST_SOUND_SERVER();
     const std::string sinkName = "qout" + std::to_string(getpid());
     PulseModule sink("module-null-sink sink_name=" + sinkName + " rate=44100 channels=1");
     ASSERT_TRUE(sink.loaded());
@@ -129,14 +98,8 @@ TEST(PulseLoopback, FollowsTheDefaultOutputAndSurvivesItsRemoval)
     EXPECT_EQ(WaveFormatRecord::read(rec.data()).channels, 1);
     EXPECT_EQ(WaveFormatRecord::read(rec.data()).sampleRate, 44100u);
 
-    // A fresh null sink keeps its first reader waiting about two seconds
-    // before sound flows evenly; fetch and drop until then.
+    ASSERT_TRUE(waitForSteadySound([&](uint8_t* b, int32_t n) { return capture.call(b, n); }, 20480));
     std::vector<uint8_t> buf(20480);
-    const auto warm = Clock::now() + std::chrono::milliseconds(2500);
-    while (Clock::now() < warm) {
-        capture.call(buf.data(), 20480);
-        std::this_thread::sleep_for(std::chrono::milliseconds(40));
-    }
     std::vector<uint8_t> pcm;
     const auto end = Clock::now() + std::chrono::milliseconds(1500);
     while (Clock::now() < end) {
@@ -164,6 +127,62 @@ TEST(PulseLoopback, FollowsTheDefaultOutputAndSurvivesItsRemoval)
     EXPECT_LT(std::chrono::duration<double>(Clock::now() - t0).count(), 2.0);
     EXPECT_FALSE(capture.lastError().empty());
     EXPECT_EQ(capture.call(nullptr, kLookbackStop), 0);
+}
+
+// One test, not several: the second half changes the default output, which
+// would disturb a computer-sound test running beside it.
+TEST(PulseLoopback, ComputerSoundInMonoAndStereoFollowingTheDefaultOutput)
+{
+    REQUIRE_TEST_SOUND_SERVER();
+    const LookbackCallFn entry = platformLookbackCall();
+    ASSERT_NE(entry, nullptr);
+    const std::string tone = writeToneWav(1500, 12);
+    ASSERT_FALSE(tone.empty());
+    ChildProcess player;
+    ASSERT_EQ(player.start({"paplay", "-d", "speaker", tone}), 1);
+
+    // Mono at 32000 Hz from the 48000 Hz stereo speaker.
+    std::vector<uint8_t> rec = requestRecord(1, 32000);
+    ASSERT_EQ(entry(rec.data(), kLookbackStart), 1);
+    const WaveFormatRecord dev = WaveFormatRecord::read(rec.data());
+    EXPECT_EQ(dev.formatTag, 1);
+    EXPECT_EQ(dev.channels, 2);
+    EXPECT_EQ(dev.sampleRate, 48000u);
+    EXPECT_EQ(dev.bitsPerSample, 16);
+    EXPECT_EQ(dev.blockAlign, 4);
+
+    std::vector<uint8_t> untouched(200, 0xAB);
+    EXPECT_EQ(entry(untouched.data(), 50), 0);
+    EXPECT_EQ(untouched, std::vector<uint8_t>(200, 0xAB));
+
+    ASSERT_TRUE(waitForSteadySound(entry, 10240));
+    const auto started = Clock::now();
+    const std::vector<uint8_t> mono = fetchFor(entry, 2000, 10240, 2);
+    const double seconds = std::chrono::duration<double>(Clock::now() - started).count();
+    // The converted stream runs at the requested rate: about 64000 bytes a second.
+    EXPECT_GT(static_cast<double>(mono.size()), 0.7 * seconds * 64000);
+    EXPECT_LT(static_cast<double>(mono.size()), 1.1 * seconds * 64000 + 10240);
+    Spectrum s = analyse(channelOf(mono, 1, 0), 32000);
+    EXPECT_NEAR(s.peakHz, 1500.0, 4.0);
+    EXPECT_GT(s.peakShare, 0.8);
+    EXPECT_GT(s.rms, 0.1);
+    EXPECT_EQ(entry(nullptr, kLookbackStop), 0);
+    EXPECT_EQ(entry(untouched.data(), 200), 0) << "no sound after stop";
+
+    // Stereo at 32000 Hz: the speaker's two channels stay two channels.
+    rec = requestRecord(2, 32000);
+    ASSERT_EQ(entry(rec.data(), kLookbackStart), 1);
+    ASSERT_TRUE(waitForSteadySound(entry, 20480));
+    const std::vector<uint8_t> stereo = fetchFor(entry, 1500, 20480, 4);
+    EXPECT_EQ(entry(nullptr, kLookbackStop), 0);
+    for (int ch = 0; ch < 2; ++ch) {
+        s = analyse(channelOf(stereo, 2, ch), 32000);
+        EXPECT_NEAR(s.peakHz, 1500.0, 4.0) << "channel " << ch;
+        EXPECT_GT(s.peakShare, 0.8) << "channel " << ch;
+    }
+
+    player.kill();
+    ASSERT_NO_FATAL_FAILURE(followTheDefaultOutputAndSurviveItsRemoval());
 }
 
 } // namespace

@@ -10,6 +10,7 @@
 #include "audio/input/AudioBufferMailbox.h"
 #include "audio/input/AudioPlatform.h"
 #include "audio/input/CaptureBufferSize.h"
+#include "audio/input/WaveFormatRecord.h"
 #include "tests/audio/SoundTestKit.h"
 
 namespace quillet {
@@ -182,7 +183,7 @@ TEST(PulseRecorder, VanishedDeviceFailsClearlyAfterDeliveringAllItRecorded)
     // A new source keeps its first reader waiting about two seconds before
     // sound flows evenly; handle buffers normally until then.
     uint64_t expectedSequence = 0;
-    const auto warm = Clock::now() + std::chrono::milliseconds(2500);
+    const auto warm = Clock::now() + std::chrono::milliseconds(3000);
     while (Clock::now() < warm) {
         AudioInputEvent ev;
         if (!box.wait(50, ev))
@@ -229,6 +230,47 @@ TEST(PulseRecorder, VanishedDeviceFailsClearlyAfterDeliveringAllItRecorded)
     EXPECT_GT(static_cast<double>(bytes), 0.6 * expected) << bytes << " bytes in " << recordedSeconds << " s";
     EXPECT_LT(static_cast<double>(bytes), 1.2 * expected + 6000);
     EXPECT_EQ(rec.stop(), 1);
+}
+
+TEST(PulseRecorder, WithoutASoundServerEverythingFailsPromptlyAndCleanly)
+{
+    // Points this process at a server that does not exist; nothing here needs
+    // the real one.
+    const char* saved = std::getenv("PULSE_SERVER");
+    const std::string restore = saved ? saved : "";
+    setenv("PULSE_SERVER", "unix:/nonexistent/quillet-no-server", 1);
+    const auto t0 = Clock::now();
+
+    AudioSystemInfo info;
+    std::string error;
+    EXPECT_EQ(queryAudioSystem(info, error), 0);
+    EXPECT_FALSE(error.empty());
+    AudioSourceList list;
+    list.build(info);
+    EXPECT_EQ(list.entries().size(), 1u) << "only the default device is offered";
+
+    AudioBufferMailbox box;
+    std::unique_ptr<AudioInput> rec = createAudioInput();
+    const CaptureAudioFormat f = pcmFormat(2, 32000);
+    EXPECT_EQ(rec->open(&box, 5120, &f, ""), 0);
+    EXPECT_FALSE(rec->running());
+    EXPECT_FALSE(rec->lastError().empty());
+    EXPECT_EQ(rec->stop(), 0);
+
+    const LookbackCallFn entry = platformLookbackCall();
+    std::vector<uint8_t> record(WaveFormatRecord::kSize);
+    WaveFormatRecord::fromCapture(f).write(record.data());
+    EXPECT_EQ(entry(record.data(), kLookbackStart), 0);
+    std::vector<uint8_t> buf(4096);
+    EXPECT_EQ(entry(buf.data(), 4096), 0);
+    EXPECT_EQ(entry(nullptr, kLookbackStop), 0);
+
+    EXPECT_LT(std::chrono::duration<double>(Clock::now() - t0).count(), 3.0);
+    EXPECT_EQ(box.pending(), 0u);
+    if (saved)
+        setenv("PULSE_SERVER", restore.c_str(), 1);
+    else
+        unsetenv("PULSE_SERVER");
 }
 
 TEST(PulseDeviceList, ServerSourcesBecomeTheSourceList)
