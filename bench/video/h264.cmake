@@ -7,3 +7,8 @@ target_link_libraries(bench_video_i420 PRIVATE quillet_video_h264 benchmark::ben
 pkg_check_modules(QUILLET_BENCH_X264 REQUIRED IMPORTED_TARGET x264)
 add_executable(bench_video_h264 ${CMAKE_CURRENT_LIST_DIR}/H264Bench.cpp)
 target_link_libraries(bench_video_h264 PRIVATE quillet_video_h264 PkgConfig::QUILLET_BENCH_X264 benchmark::benchmark)
+
+# Not a speed benchmark: bit rate and PSNR of the two rate-control choices.
+add_executable(bench_video_h264_ratecontrol ${CMAKE_CURRENT_LIST_DIR}/H264RateControlBench.cpp)
+target_link_libraries(bench_video_h264_ratecontrol PRIVATE quillet_video_h264 PkgConfig::QUILLET_BENCH_X264
+                      benchmark::benchmark)
