@@ -1,10 +1,39 @@
 #include "capture/BicubicScaler.h"
 
+#include <algorithm>
+
 extern "C" {
+#include <libavutil/buffer.h>
+#include <libavutil/frame.h>
 #include <libswscale/swscale.h>
 }
 
 namespace quillet {
+
+namespace {
+
+// The pictures belong to the grabber and the screen source; the frames only
+// borrow them.
+void keepMemory(void*, uint8_t*) {}
+
+AVFrame* borrow(uint8_t* bits, int32_t width, int32_t height, int32_t stride, bool bottomUp, AVPixelFormat format)
+{
+    AVFrame* f = av_frame_alloc();
+    if (!f)
+        return nullptr;
+    f->format = format;
+    f->width = width;
+    f->height = height;
+    const size_t bytes = static_cast<size_t>(stride) * height;
+    f->buf[0] = av_buffer_create(bits, bytes, keepMemory, nullptr, 0);
+    f->data[0] = bottomUp ? bits + static_cast<int64_t>(height - 1) * stride : bits;
+    f->linesize[0] = bottomUp ? -stride : stride;
+    if (!f->buf[0])
+        av_frame_free(&f);
+    return f;
+}
+
+} // namespace
 
 BicubicScaler::~BicubicScaler() { close(); }
 
@@ -27,6 +56,7 @@ int BicubicScaler::open(int32_t srcWidth, int32_t srcHeight, int32_t dstWidth, i
         return 0;
     srcWidth_ = srcWidth;
     srcHeight_ = srcHeight;
+    dstWidth_ = dstWidth;
     dstHeight_ = dstHeight;
     bitsPerPixel_ = bitsPerPixel;
     return 1;
@@ -45,6 +75,49 @@ int BicubicScaler::scale(const PixelView& src, uint8_t* dst, int32_t dstStride)
     const int dstStrides[4] = {-dstStride, 0, 0, 0};
     const int rows = sws_scale(context_, srcPlanes, srcStrides, 0, srcHeight_, dstPlanes, dstStrides);
     return rows == dstHeight_ ? 1 : 0;
+}
+
+int BicubicScaler::scaleRows(const PixelView& src, uint8_t* dst, int32_t dstStride, const RowRange* ranges,
+                             int rangeCount)
+{
+    if (!context_ || !src.bits || !dst || src.width != srcWidth_ || src.height != srcHeight_ ||
+        src.bitsPerPixel != bitsPerPixel_)
+        return 0;
+    const AVPixelFormat format = bitsPerPixel_ == 32 ? AV_PIX_FMT_BGRA : AV_PIX_FMT_RGB555LE;
+    AVFrame* in = borrow(src.bits, srcWidth_, srcHeight_, src.stride, false, format);
+    AVFrame* out = borrow(dst, dstWidth_, dstHeight_, dstStride, true, format);
+    int ok = 0;
+    if (in && out && sws_frame_start(context_, out, in) >= 0) {
+        ok = sws_send_slice(context_, 0, static_cast<unsigned>(srcHeight_)) >= 0 ? 1 : 0;
+        const int32_t align = static_cast<int32_t>(sws_receive_slice_alignment(context_));
+        for (int i = 0; ok && i < rangeCount; ++i) {
+            int32_t first = std::max(ranges[i].first, 0);
+            int32_t end = std::min(ranges[i].first + ranges[i].count, dstHeight_);
+            first -= first % align;
+            if (end < dstHeight_)
+                end = std::min(dstHeight_, (end + align - 1) / align * align);
+            if (end > first)
+                ok = sws_receive_slice(context_, static_cast<unsigned>(first), static_cast<unsigned>(end - first)) >= 0;
+        }
+        sws_frame_end(context_);
+    }
+    av_frame_free(&in);
+    av_frame_free(&out);
+    return ok;
+}
+
+BicubicScaler::RowRange BicubicScaler::affectedRows(int32_t srcFirst, int32_t srcLast) const
+{
+    if (srcHeight_ <= 0)
+        return RowRange{0, 0};
+    // Four bicubic taps reach two source rows each way, more when shrinking
+    // (the kernel widens by the reduction); one extra row covers rounding.
+    const int32_t reach = 2 * ((srcHeight_ + dstHeight_ - 1) / dstHeight_) + 1;
+    const int64_t first = int64_t{srcFirst - reach} * dstHeight_ / srcHeight_ - 1;
+    const int64_t last = int64_t{srcLast + reach + 1} * dstHeight_ / srcHeight_ + 1;
+    const int32_t f = static_cast<int32_t>(std::clamp<int64_t>(first, 0, dstHeight_));
+    const int32_t l = static_cast<int32_t>(std::clamp<int64_t>(last, 0, dstHeight_ - 1));
+    return RowRange{f, std::max(0, l - f + 1)};
 }
 
 void BicubicScaler::close()

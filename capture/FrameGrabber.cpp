@@ -367,9 +367,31 @@ int FrameGrabber::scaleToOutput()
         return 0;
     int ok = 1;
     if (scaler_ && !unsynced_.empty()) {
-        // Nothing written since the last scale means the same output: a still
-        // screen costs no scaling.
-        ok = scaler_->scale(pic, outputBits_.data(), frame_.stride);
+        // Only the output rows that the written rectangles reach are scaled
+        // again; nothing written means the same output, so a still screen
+        // costs no scaling at all.
+        BicubicScaler::RowRange ranges[kMaxUnsynced + 1];
+        int count = 0;
+        for (const Rect& r : unsynced_)
+            if (r.bottom > r.top)
+                ranges[count++] = scaler_->affectedRows(r.top, r.bottom - 1);
+        std::sort(ranges, ranges + count, [](const auto& a, const auto& b) { return a.first < b.first; });
+        int merged = 0;
+        int64_t rows = 0;
+        for (int i = 0; i < count; ++i) {
+            if (merged > 0 && ranges[i].first <= ranges[merged - 1].first + ranges[merged - 1].count) {
+                auto& m = ranges[merged - 1];
+                m.count = std::max(m.first + m.count, ranges[i].first + ranges[i].count) - m.first;
+            } else {
+                ranges[merged++] = ranges[i];
+            }
+        }
+        for (int i = 0; i < merged; ++i)
+            rows += ranges[i].count;
+        if (rows * 4 >= int64_t{height_} * 3)
+            ok = scaler_->scale(pic, outputBits_.data(), frame_.stride);
+        else
+            ok = scaler_->scaleRows(pic, outputBits_.data(), frame_.stride, ranges, merged);
     } else if (!scaler_) {
         const int32_t bytes = bitsPerPixel_ / 8;
         for (const Rect& r : unsynced_) {
