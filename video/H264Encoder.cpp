@@ -66,6 +66,7 @@ int H264Encoder::open(int32_t width, int32_t height, uint8_t fps)
     if (handle_ == nullptr)
         return 0;
     pts_ = 0;
+    picture_current_ = false;
     payload_.reserve(picture_.size() + 1024);
     return 1;
 }
@@ -78,29 +79,51 @@ void H264Encoder::close()
     }
 }
 
+size_t H264Encoder::refuse()
+{
+    force_keyframe = 0;
+    last_was_keyframe = 0;
+    picture_current_ = false;
+    return 0;
+}
+
 size_t H264Encoder::encode(const uint8_t* frame, size_t frame_bytes, uint8_t* out, size_t out_capacity,
                            uint32_t timestamp_ms)
 {
+    picture_current_ = false;
+    return encode_changed(frame, frame_bytes, nullptr, 0, out, out_capacity, timestamp_ms);
+}
+
+size_t H264Encoder::encode_changed(const uint8_t* frame, size_t frame_bytes, const Rect* changed, size_t count,
+                                   uint8_t* out, size_t out_capacity, uint32_t timestamp_ms)
+{
     const PixelLayout layout = mode_ == H264InputMode::Bgr24 ? PixelLayout::Bgr24 : PixelLayout::Bgra32;
     const size_t needed = static_cast<size_t>(width_) * static_cast<size_t>(height_) * bytes_per_pixel(layout);
-    if (handle_ == nullptr || !pixel_mode(mode_) || frame == nullptr || frame_bytes < needed ||
-        convert_to_i420(frame, layout, width_, height_, true, picture_.planes()) == 0) {
-        force_keyframe = 0;
-        last_was_keyframe = 0;
-        return 0;
+    if (handle_ == nullptr || !pixel_mode(mode_) || frame == nullptr || frame_bytes < needed || out == nullptr ||
+        (count > 0 && changed == nullptr))
+        return refuse();
+    if (!picture_current_) {
+        if (convert_to_i420(frame, layout, width_, height_, true, picture_.planes()) == 0)
+            return refuse();
+    } else {
+        for (size_t i = 0; i < count; ++i)
+            if (changed[i].right > changed[i].left &&
+                convert_rect_to_i420(frame, layout, width_, height_, true, changed[i], picture_.planes()) == 0)
+                return refuse();
     }
-    return encode_planes(out, out_capacity, timestamp_ms);
+    picture_current_ = true;
+    const size_t written = encode_planes(out, out_capacity, timestamp_ms);
+    if (written == 0)
+        picture_current_ = false;
+    return written;
 }
 
 size_t H264Encoder::encode(const I420Picture& picture, uint8_t* out, size_t out_capacity, uint32_t timestamp_ms)
 {
     if (handle_ == nullptr || mode_ != H264InputMode::I420 || picture.width() != width_ ||
         picture.height() != height_ ||
-        copy_i420(picture.data(), width_, height_, picture.bottom_up, picture_.planes()) == 0) {
-        force_keyframe = 0;
-        last_was_keyframe = 0;
-        return 0;
-    }
+        copy_i420(picture.data(), width_, height_, picture.bottom_up, picture_.planes()) == 0)
+        return refuse();
     return encode_planes(out, out_capacity, timestamp_ms);
 }
 

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "engine/ScreenFrame.h"
 #include "video/I420Picture.h"
 
 struct x264_t;
@@ -66,6 +67,17 @@ public:
     // the stream stays decodable without the lost one).
     size_t encode(const uint8_t* frame, size_t frame_bytes, uint8_t* out, size_t out_capacity, uint32_t timestamp_ms);
 
+    // Pixel modes, for frames of which only parts changed since the previous
+    // call: converts just the rectangles in `changed` (upright coordinates,
+    // inclusive right and bottom, as FrameTile::dirty; rectangles with
+    // right <= left are skipped) into the encoder's kept picture, then encodes
+    // as above. Every pixel that differs from the previous call's frame must
+    // lie inside a rectangle, including the cursor's old and new places when
+    // it is drawn into the frame. The first picture after open() and the one
+    // after a failed call are converted whole whatever `changed` says.
+    size_t encode_changed(const uint8_t* frame, size_t frame_bytes, const Rect* changed, size_t count, uint8_t* out,
+                          size_t out_capacity, uint32_t timestamp_ms);
+
     // Planar mode: encodes an I420Picture of the opened size (flipped back when
     // its bottom_up flag is set) and writes an Annex B access unit with 4-byte
     // start codes; IDR access units begin with SPS and PPS. timestamp_ms is not
@@ -97,6 +109,7 @@ public:
 
 private:
     size_t encode_planes(uint8_t* out, size_t out_capacity, uint32_t timestamp_ms);
+    size_t refuse();
 
     H264InputMode mode_ = H264InputMode::Bgr24;
     int16_t bitrate_ = 150;
@@ -104,6 +117,7 @@ private:
     int32_t height_ = 0;
     x264_t* handle_ = nullptr;
     I420Picture picture_;          // the library's input, upright
+    bool picture_current_ = false; // picture_ holds the previous pixel-mode frame
     std::vector<uint8_t> payload_; // NAL payloads with emulation prevention removed
     int64_t pts_ = 0;              // picture index: the library wants increasing timestamps
 };

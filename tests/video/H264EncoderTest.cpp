@@ -171,6 +171,53 @@ TEST_F(H264EncoderTest, SequenceHeaderCarriesSpsAndFourBytePps)
         ASSERT_EQ(small[i], 0xEE);
 }
 
+// Converting only the changed rectangles into the kept picture must give the
+// very same stream as converting whole frames.
+TEST(H264Changed, ConvertingChangedRectanglesGivesTheSameStream)
+{
+    H264Encoder full, partial;
+    for (H264Encoder* e : {&full, &partial}) {
+        e->set_input_mode(H264InputMode::Bgra32);
+        ASSERT_EQ(e->open(kW, kH, 10), 1);
+    }
+    Bytes a(H264Encoder::recommended_output_capacity(kW, kH)), b(a.size());
+    // The moving box of screen_frame stays within this band of rows.
+    const Rect band{0, kH / 3, kW - 1, kH / 3 + kH / 5 - 1};
+    const Rect none{0, 0, 0, 0}; // right <= left: nothing changed there
+    for (int i = 0; i < 6; ++i) {
+        const Bytes f = testing::screen_frame(kW, kH, 4, i);
+        const Rect changed[] = {none, band};
+        const size_t n = full.encode(f.data(), f.size(), a.data(), a.size(), 0);
+        const size_t m = partial.encode_changed(f.data(), f.size(), changed, 2, b.data(), b.size(), 0);
+        ASSERT_GT(n, 0u);
+        ASSERT_EQ(Bytes(a.begin(), a.begin() + n), Bytes(b.begin(), b.begin() + m)) << "picture " << i;
+    }
+    // A change outside every rectangle is not seen: the streams part.
+    const Bytes f = testing::screen_frame(kW, kH, 4, 0);
+    const size_t n = full.encode(f.data(), f.size(), a.data(), a.size(), 0);
+    const size_t m = partial.encode_changed(f.data(), f.size(), &none, 1, b.data(), b.size(), 0);
+    EXPECT_NE(Bytes(a.begin(), a.begin() + n), Bytes(b.begin(), b.begin() + m));
+}
+
+TEST(H264Changed, RefusedCallMakesTheNextPictureConvertWhole)
+{
+    H264Encoder full, partial;
+    for (H264Encoder* e : {&full, &partial}) {
+        e->set_input_mode(H264InputMode::Bgra32);
+        ASSERT_EQ(e->open(kW, kH, 10), 1);
+    }
+    Bytes a(H264Encoder::recommended_output_capacity(kW, kH)), b(a.size());
+    const Bytes f0 = testing::screen_frame(kW, kH, 4, 0), f1 = testing::screen_frame(kW, kH, 4, 4);
+    ASSERT_GT(full.encode(f0.data(), f0.size(), a.data(), a.size(), 0), 0u);
+    ASSERT_GT(partial.encode_changed(f0.data(), f0.size(), nullptr, 0, b.data(), b.size(), 0), 0u);
+    // A refused call (short frame) leaves the kept picture unknown to the caller.
+    EXPECT_EQ(partial.encode_changed(f1.data(), f1.size() - 1, nullptr, 0, b.data(), b.size(), 0), 0u);
+    const size_t n = full.encode(f1.data(), f1.size(), a.data(), a.size(), 0);
+    const size_t m = partial.encode_changed(f1.data(), f1.size(), nullptr, 0, b.data(), b.size(), 0);
+    ASSERT_GT(n, 0u);
+    EXPECT_EQ(Bytes(a.begin(), a.begin() + n), Bytes(b.begin(), b.begin() + m));
+}
+
 TEST(H264Planar, IdrAccessUnitsStartWithSpsAndPps)
 {
     H264Encoder enc;
