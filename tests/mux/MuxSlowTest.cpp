@@ -29,8 +29,9 @@ TEST(MuxSlowTest, ManyCrashCutPoints)
     crashAndCheck("flv", 100, 77, 3000);
 }
 
-// Pictures padded with a filler-data NAL unit (which decoders skip) to 1 MiB,
-// so that about 4000 real pictures fill 4 GiB.
+// Pictures padded with a filler-data NAL unit (which decoders skip) to 256 KiB,
+// so that about 16 000 real pictures fill 4 GiB while a key-frame interval (25
+// pictures, 6.25 MiB) still fits between the two split thresholds (8 MiB).
 TEST(MuxSlowTest, RealRecordingSplitsBefore4GiBAndBothFilesPlay)
 {
     if (!slowTestsWanted())
@@ -39,7 +40,7 @@ TEST(MuxSlowTest, RealRecordingSplitsBefore4GiBAndBothFilesPlay)
     const AudioClip& a = testAudioStereo();
     const std::string path = tempPath("big.mp4");
     const std::string next = tempPath("big_1.mp4");
-    constexpr size_t kPadded = 1 << 20;
+    constexpr size_t kPadded = 256 << 10;
     CMp4mux mux;
     ASSERT_EQ(1, mux.Open(path.c_str(), v.width, v.height, 25, a.sample_rate, a.channels));
     ASSERT_EQ(1, mux.WriteVideoHead(v.sps.data(), int(v.sps.size()), v.pps.data(), int(v.pps.size())));
