@@ -154,6 +154,37 @@ TEST(FrameGrabberCapture, FirstFrameHoldsTheWholeScreenBottomUp)
     EXPECT_EQ(f.screen.rejectedCopies(), 0);
 }
 
+TEST(FrameGrabberCapture, FirstFrameIsWholeEvenRightAfterTheClockStarts)
+{
+    SyntheticScreen screen(640, 480);
+    screen.fillUnreported(Rect{600, 400, 640, 480}, 0x123456); // no notification tells of it
+    ManualClock clock;
+    clock.now = 5; // less than any refresh interval since the clock's start
+    FrameGrabber g(screen, clock.fn());
+    ASSERT_EQ(g.init(Rect{}, 0, true), 1);
+    ASSERT_EQ(g.capture(true), 1);
+    EXPECT_EQ(screen.copiedPixels(), 640 * 480);
+    EXPECT_EQ(outputPixel(g, 620, 450), 0x123456u);
+}
+
+TEST(FrameGrabberCapture, RememberedRectanglesOfAScaledFrameStayInPlace)
+{
+    Fixture f(2560, 1440);
+    f.screen.setTracking(false);
+    f.screen.setPointer(10, 10);
+    f.start();
+    f.screen.fillUnreported(Rect{2300, 1300, 2340, 1340}, 0xFFFFFF);
+    f.clock.now += FrameGrabber::kFullRefreshGuessingMs + 1;
+    ASSERT_EQ(f.grabber.capture(true), 1);
+    // Changes again: found through the remembered rectangle, which must be
+    // the screen place, not its smaller place in the scaled output.
+    f.screen.fillUnreported(Rect{2300, 1300, 2340, 1340}, 0x0000FF);
+    f.screen.resetCounters();
+    ASSERT_EQ(f.grabber.capture(true), 1);
+    EXPECT_LT(f.screen.copiedPixels(), 2560 * 1440 / 20);
+    EXPECT_EQ(outputPixel(f.grabber, 2320 * 1920 / 2560, 1320 * 1088 / 1440) & 0xFFFFFF, 0x0000FFu);
+}
+
 TEST(FrameGrabberCapture, StillScreenDirtiesOnlyTheMouseArea)
 {
     Fixture f;
