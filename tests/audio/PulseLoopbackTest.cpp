@@ -18,15 +18,6 @@ namespace {
 using namespace soundtest;
 using Clock = std::chrono::steady_clock;
 
-#define REQUIRE_TEST_SOUND_SERVER()                                                                                  \
-    do {                                                                                                             \
-        if (!std::getenv("QUILLET_TEST_ENV"))                                                                        \
-            GTEST_SKIP() << "plays into and reconfigures the sound server; run under scripts/test-env.sh";           \
-        const std::string why = soundServerMissing();                                                                \
-        if (!why.empty())                                                                                            \
-            GTEST_SKIP() << why;                                                                                     \
-    } while (0)
-
 std::vector<uint8_t> requestRecord(uint16_t channels, uint32_t rate)
 {
     WaveFormatRecord r;

@@ -5,12 +5,14 @@
 
 #include <algorithm>
 #include <chrono>
+#include <fstream>
 #include <thread>
 
 #include "audio/input/AudioBufferMailbox.h"
 #include "audio/input/AudioPlatform.h"
 #include "audio/input/CaptureBufferSize.h"
 #include "audio/input/WaveFormatRecord.h"
+#include "audio/pulse/PulseConnection.h"
 #include "tests/audio/SoundTestKit.h"
 
 namespace quillet {
@@ -18,15 +20,6 @@ namespace {
 
 using namespace soundtest;
 using Clock = std::chrono::steady_clock;
-
-#define REQUIRE_TEST_SOUND_SERVER()                                                                                  \
-    do {                                                                                                             \
-        if (!std::getenv("QUILLET_TEST_ENV"))                                                                        \
-            GTEST_SKIP() << "plays into and reconfigures the sound server; run under scripts/test-env.sh";           \
-        const std::string why = soundServerMissing();                                                                \
-        if (!why.empty())                                                                                            \
-            GTEST_SKIP() << why;                                                                                     \
-    } while (0)
 
 CaptureAudioFormat pcmFormat(uint16_t channels, uint32_t rate)
 {
@@ -271,6 +264,69 @@ TEST(PulseRecorder, WithoutASoundServerEverythingFailsPromptlyAndCleanly)
         setenv("PULSE_SERVER", restore.c_str(), 1);
     else
         unsetenv("PULSE_SERVER");
+}
+
+TEST(PulseRecorder, ServerThatDiesEndsRecordingWithANoticeNotACrash)
+{
+    REQUIRE_TEST_SOUND_SERVER();
+    // A sound server of this test's own, so that killing it disturbs nobody.
+    char dirTemplate[] = "/tmp/quillet-pa.XXXXXX";
+    ASSERT_NE(mkdtemp(dirTemplate), nullptr);
+    const std::string dir = dirTemplate;
+    {
+        std::ofstream pa(dir + "/test.pa");
+        pa << "load-module module-native-protocol-unix auth-anonymous=1 socket=" << dir << "/native\n"
+           << "load-module module-null-sink sink_name=doomed\n"
+           << "set-default-source doomed.monitor\n";
+    }
+    ChildProcess server;
+    ASSERT_EQ(server.start({"sh", "-c",
+                            "XDG_RUNTIME_DIR=" + dir + " PULSE_STATE_PATH=" + dir +
+                                " exec pulseaudio --daemonize=no -n -F " + dir +
+                                "/test.pa --exit-idle-time=-1 --use-pid-file=no >/dev/null 2>&1"}),
+              1);
+    const std::string saved = std::getenv("PULSE_SERVER");
+    setenv("PULSE_SERVER", ("unix:" + dir + "/native").c_str(), 1);
+    bool up = false;
+    for (int i = 0; i < 100 && !up; ++i) {
+        PulseConnection probe;
+        up = probe.connect("Quillet test probe", 200) == 1;
+        if (!up)
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+
+    AudioBufferMailbox box;
+    PulseRecorder rec;
+    const CaptureAudioFormat f = pcmFormat(1, 32000);
+    const bool opened = up && rec.open(&box, 1024, &f, "") == 1;
+    const LookbackCallFn entry = platformLookbackCall();
+    std::vector<uint8_t> record(WaveFormatRecord::kSize);
+    WaveFormatRecord::fromCapture(f).write(record.data());
+    const bool looping = up && entry(record.data(), kLookbackStart) == 1;
+    setenv("PULSE_SERVER", saved.c_str(), 1);
+    ASSERT_TRUE(up) << "private sound server did not start";
+    ASSERT_TRUE(opened) << rec.lastError();
+    ASSERT_TRUE(looping);
+
+    server.kill();
+    bool failed = false;
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (!failed && Clock::now() < deadline) {
+        AudioInputEvent ev;
+        if (!box.wait(100, ev))
+            continue;
+        if (ev.kind == AudioInputEvent::Failed)
+            failed = true;
+        else if (rec.releaseBuffer(ev.buffer))
+            rec.requeueBuffer(ev.buffer);
+    }
+    EXPECT_TRUE(failed) << "no notice within 5 s of the server's end";
+    EXPECT_FALSE(rec.lastError().empty());
+    std::vector<uint8_t> buf(4096);
+    EXPECT_EQ(entry(buf.data(), 4096), 0);
+    EXPECT_EQ(entry(nullptr, kLookbackStop), 0);
+    EXPECT_EQ(rec.stop(), 1);
+    runCommand("rm -rf " + dir);
 }
 
 TEST(PulseDeviceList, ServerSourcesBecomeTheSourceList)

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,17 @@ namespace quillet::soundtest {
 
 // Empty when a sound server is reachable, otherwise the reason to skip.
 std::string soundServerMissing();
+
+// The sound tests play into and reconfigure the server, so they run only
+// inside scripts/test-env.sh's private one.
+#define REQUIRE_TEST_SOUND_SERVER()                                                                                  \
+    do {                                                                                                             \
+        if (!std::getenv("QUILLET_TEST_ENV"))                                                                        \
+            GTEST_SKIP() << "plays into and reconfigures the sound server; run under scripts/test-env.sh";           \
+        const std::string why = ::quillet::soundtest::soundServerMissing();                                          \
+        if (!why.empty())                                                                                            \
+            GTEST_SKIP() << why;                                                                                     \
+    } while (0)
 
 // A 16-bit mono WAV file holding a sine tone, in a fresh temporary folder.
 std::string writeToneWav(double frequencyHz, double seconds, uint32_t rate = 48000, double amplitude = 0.5);
