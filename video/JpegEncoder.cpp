@@ -173,12 +173,16 @@ int JpegEncoder::codeBlock(int16_t block[64], const JpegQuantTable& table, int& 
     const bool direct = size_t(bits_.end() - cur) >= kMaxBlockBytes;
     FastBits w{bits_.pendingBits(), bits_.pendingCount(), direct ? cur : stage};
 
-    const int dcValue = q[0];
-    const int diff = dcValue - predictor;
-    predictor = dcValue;
+    // Baseline limits: DC differences of 11 magnitude bits, AC values of 10.
+    // Samples in -128..127 stay inside them; anything beyond (only reachable
+    // at the very edge of the fast transform's error) is saturated rather
+    // than failing the whole picture.
+    int diff = q[0] - predictor;
+    diff = diff > 2047 ? 2047 : diff < -2047 ? -2047 : diff;
+    predictor += diff;
     uint32_t mag = uint32_t(diff < 0 ? -diff : diff);
     int nb = mag ? 32 - __builtin_clz(mag) : 0;
-    if (nb > 11 || dc.length[nb] == 0)
+    if (dc.length[nb] == 0)
         return 0;
     uint32_t extra = uint32_t(diff < 0 ? diff - 1 : diff) & ((1u << nb) - 1);
     w.put((uint32_t(dc.code[nb]) << nb) | extra, dc.length[nb] + nb);
@@ -193,11 +197,11 @@ int JpegEncoder::codeBlock(int16_t block[64], const JpegQuantTable& table, int& 
             w.put(ac.code[0xF0], ac.length[0xF0]);
             run -= 16;
         }
-        const int v = q[kJpegZigzag[k]];
+        int v = q[kJpegZigzag[k]];
+        v = v > 1023 ? 1023 : v < -1023 ? -1023 : v;
         mag = uint32_t(v < 0 ? -v : v);
         nb = 32 - __builtin_clz(mag);
-        // Baseline AC coefficients have at most 10 magnitude bits.
-        if (nb > 10 || ac.length[run * 16 + nb] == 0)
+        if (ac.length[run * 16 + nb] == 0)
             return 0;
         const int symbol = run * 16 + nb;
         extra = uint32_t(v < 0 ? v - 1 : v) & ((1u << nb) - 1);
@@ -221,6 +225,16 @@ int JpegEncoder::codeBlock(int16_t block[64], const JpegQuantTable& table, int& 
 }
 
 int JpegEncoder::encode_mcu(JpegMcuSamples& samples)
+{
+    // Samples from outside may be anything; the transform is exact only for
+    // the 8-bit range.
+    for (auto& block : samples.blocks)
+        for (int16_t& s : block)
+            s = s > 127 ? int16_t(127) : s < -128 ? int16_t(-128) : s;
+    return codeMcu(samples);
+}
+
+int JpegEncoder::codeMcu(JpegMcuSamples& samples)
 {
     if (end_ == nullptr || !bits_.ok())
         return 0;
@@ -288,7 +302,7 @@ int JpegEncoder::encode_image(const uint8_t* pixels, uint8_t* out, size_t capaci
                 }
             }
             kernels_->convertMcu(rows, samples);
-            if (!encode_mcu(samples))
+            if (!codeMcu(samples))
                 return 0;
         }
     }

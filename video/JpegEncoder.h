@@ -38,8 +38,8 @@ public:
 
     // Writes a complete JPEG file into out[0 .. capacity) and stores its
     // length in *outSize. Returns 0 (and *outSize = 0) for null pointers, a
-    // width or height outside 1..65535, too small a buffer, or a coefficient
-    // the Huffman tables cannot code.
+    // width or height outside 1..65535 or too small a buffer. The input must
+    // hold stride * height bytes.
     int encode_image(const uint8_t* pixels, uint8_t* out, size_t capacity, int width, int height,
                      size_t* outSize);
 
@@ -48,8 +48,9 @@ public:
     // The caller then appends scan data, either its own bytes at cursor() or
     // MCUs through encode_mcu() followed by finish_scan().
     int write_headers(int width, int height, uint8_t* out, size_t capacity);
-    // Transforms, quantises and codes one MCU of level-shifted samples at the
-    // cursor (the samples are transformed in place). Valid after write_headers().
+    // Transforms, quantises and codes one MCU of level-shifted samples
+    // (-128..127; others are clamped) at the cursor. The samples are
+    // transformed in place. Valid after write_headers().
     int encode_mcu(JpegMcuSamples& samples);
     // Pads the pending bits with 1-bits and appends EOI (FF D9).
     int finish_scan();
@@ -60,6 +61,7 @@ public:
     static constexpr size_t kHeaderBytes = 2 + 18 + 2 * 69 + 19 + (4 * 21 + 12 + 162 + 12 + 162) + 14;
 
 private:
+    int codeMcu(JpegMcuSamples& samples);
     int writeHeaderSegments(int width, int height, uint8_t* out, size_t capacity);
     // Transforms the block in place, then quantises and codes it.
     int codeBlock(int16_t block[64], const JpegQuantTable& table, int& predictor,

@@ -201,6 +201,28 @@ TEST(JpegHeaders, HeaderOnlyModeMatchesTheImagePrefixAndDecodes)
     EXPECT_EQ(out, full);
 }
 
+// The SWF path hands in samples of its own; wild values are clamped to the
+// 8-bit range, so the scan stays decodable instead of overflowing the
+// transform or running out of Huffman codes.
+TEST(JpegHeaders, OutOfRangeSamplesStillGiveADecodableScan)
+{
+    JpegEncoder enc(100);
+    std::vector<uint8_t> out(20000);
+    ASSERT_EQ(enc.write_headers(16, 16, out.data(), out.size()), 1);
+    JpegMcuSamples samples;
+    for (int b = 0; b < 6; ++b)
+        for (int i = 0; i < 64; ++i)
+            samples.blocks[b][i] = b < 4 ? int16_t(((i ^ (i >> 3)) & 1) ? 30000 : -30000) : int16_t(-9);
+    ASSERT_EQ(enc.encode_mcu(samples), 1);
+    ASSERT_EQ(enc.finish_scan(), 1);
+    test::RgbImage decoded;
+    std::string err;
+    ASSERT_TRUE(test::decodeJpeg(out.data(), enc.bytes_written(out.data()), decoded, err)) << err;
+    // A near-grey checkerboard: dark and light pixels alternate.
+    EXPECT_GT(decoded.rgb[3] - decoded.rgb[0], 100);
+    EXPECT_GT(decoded.rgb[3] - decoded.rgb[6], 100);
+}
+
 TEST(JpegEncode, RejectsBadArguments)
 {
     JpegEncoder enc;
