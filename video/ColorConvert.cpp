@@ -141,6 +141,13 @@ int copy_i420(const uint8_t* src, int32_t width, int32_t height, bool bottom_up,
     return 1;
 }
 
+int copy_i420(const I420Picture& src, const I420Planes& dst)
+{
+    if (src.empty())
+        return 0;
+    return copy_i420(src.data(), src.width(), src.height(), src.bottom_up, dst);
+}
+
 int Rgb555Expander::set_size(int32_t width, int32_t height)
 {
     buffer_.reset();

@@ -39,6 +39,8 @@ int convert_rect_to_i420(const uint8_t* src, PixelLayout layout, int32_t width, 
 // Copies a contiguous I420 picture (layout of I420Picture) into the planes,
 // flipping every plane vertically when bottom_up is set.
 int copy_i420(const uint8_t* src, int32_t width, int32_t height, bool bottom_up, const I420Planes& dst);
+// The same for a whole I420Picture, flipped when its bottom_up flag is set.
+int copy_i420(const I420Picture& src, const I420Planes& dst);
 
 // Expands a 16-bit RGB555 frame (little-endian words, bit 15 unused) into
 // 32-bit B, G, R, X pixels; the low three bits of each component are zero.

@@ -122,7 +122,7 @@ size_t H264Encoder::encode(const I420Picture& picture, uint8_t* out, size_t out_
 {
     if (handle_ == nullptr || mode_ != H264InputMode::I420 || picture.width() != width_ ||
         picture.height() != height_ ||
-        copy_i420(picture.data(), width_, height_, picture.bottom_up, picture_.planes()) == 0)
+        copy_i420(picture, picture_.planes()) == 0)
         return refuse();
     return encode_planes(out, out_capacity, timestamp_ms);
 }

@@ -85,7 +85,8 @@ public:
     size_t encode(const I420Picture& picture, uint8_t* out, size_t out_capacity, uint32_t timestamp_ms);
 
     // Writes the FLV tag with the AVC sequence header of the open encoder
-    // (FlvAvcTags.h). Returns its length, or 0 when closed or it does not fit.
+    // (FlvAvcTags.h); meant for the pixel modes, whose pictures carry no
+    // parameter sets. Returns its length, or 0 when closed or it does not fit.
     size_t sequence_header_tag(uint8_t* out, size_t out_capacity, uint32_t timestamp_ms);
 
     // Closes the library encoder; always succeeds, safe to repeat.

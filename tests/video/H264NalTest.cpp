@@ -133,6 +133,14 @@ TEST(H264FlvTags, SequenceHeaderLayoutByteForByte)
     EXPECT_EQ(n, 28u + 15u);
     EXPECT_EQ(Bytes(buf.begin(), buf.begin() + n), expected);
 
+    // A PPS whose payload could emulate a start code is escaped as well, so
+    // the record stays a valid NAL unit.
+    const Bytes odd_pps = {0x00, 0x00, 0x01};
+    const NalView oddNal{3, kNalPps, odd_pps.data(), odd_pps.size()};
+    const size_t m = write_avc_sequence_header_tag(buf.data(), buf.size(), 0, spsNal, oddNal);
+    ASSERT_EQ(m, n + 1);
+    EXPECT_EQ(Bytes(buf.begin() + 33, buf.begin() + 39), (Bytes{0x00, 0x05, 0x68, 0x00, 0x00, 0x03}));
+
     for (size_t cap = 0; cap < n; cap += 7) {
         Bytes small(n + 8, 0xEE);
         EXPECT_EQ(write_avc_sequence_header_tag(small.data(), cap, 0, spsNal, ppsNal), 0u);

@@ -172,6 +172,15 @@ TEST(I420Copy, FlipsEveryPlaneWhenBottomUp)
     EXPECT_EQ(0, std::memcmp(straight.data(), src.data(), src.size()));
     for (int y = 0; y < h; ++y)
         EXPECT_EQ(0, std::memcmp(flipped.y() + y * w, src.data() + (h - 1 - y) * w, w));
+    // The picture form follows the picture's own flag.
+    I420Picture whole, again;
+    ASSERT_EQ(whole.allocate(w, h), 1);
+    ASSERT_EQ(again.allocate(w, h), 1);
+    std::memcpy(whole.data(), src.data(), src.size());
+    whole.bottom_up = true;
+    ASSERT_EQ(copy_i420(whole, again.planes()), 1);
+    EXPECT_EQ(0, std::memcmp(again.data(), flipped.data(), src.size()));
+    EXPECT_EQ(copy_i420(I420Picture{}, again.planes()), 0);
     const uint8_t* su = src.data() + w * h;
     const uint8_t* sv = su + w * h / 4;
     for (int y = 0; y < h / 2; ++y) {
