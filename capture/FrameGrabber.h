@@ -48,8 +48,29 @@ static_assert(sizeof(FrameFormat) == 40, "the bitmap information block is 40 byt
 //
 // Threads: init() and release() on the user-interface thread while the video
 // thread is not running; capture(), scaleToOutput(), mapAndShrink(), frame()
-// and the cursor helpers on the video thread. addChangedRect() is safe from
-// any thread at any time.
+// and the cursor helpers on the video thread. addChangedRect() may be called
+// from any thread while the grabber is initialised (it takes a lock), but not
+// at the same time as init() or release().
+//
+// Ownership: the grabber owns the output and reference pictures, the screen
+// source owns the capture picture; pointers from frame() and capturePicture()
+// stay valid until release() (or the grabber's destruction).
+//
+// Changes: with a source that tracks changes (X11 damage), only reported
+// rectangles are read from the screen, the square around the mouse is checked
+// but not read, and a full copy follows every 10 s. Without tracking, the
+// rectangles that changed last frame and the mouse square are read, with a full
+// copy every 500 ms. Either way the first frame after init() is a full copy.
+//
+// A frame tick, burn-in types (MP4, FLV, WMV, images):
+//   grabber.capture(false);
+//   cursor.updateForBurnIn(source.cursorSerial()); cursor.burnIn(grabber);
+//   grabber.scaleToOutput();          // images: then mapAndShrink()
+//   ... code grabber.frame() ...
+//   cursor.restore(grabber);
+// Region-coding types (AVI, SWF): grabber.capture(true), then code the dirty
+// rectangles of grabber.frame().tiles; cursor.changed(source.cursorSerial())
+// says whether the cursor record goes with the frame.
 //
 // Results: 1 success, 0 failure.
 class FrameGrabber {

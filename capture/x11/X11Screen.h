@@ -34,6 +34,9 @@ public:
     void close();
 
     bool usesSharedMemory() const { return useShm_; }
+    // Copies with plain XGetImage from the next openPicture() on, as when the
+    // server lacks MIT-SHM (or is on another machine).
+    void forcePlainCopies() { useShm_ = false; }
     bool tracksDamage() const { return damage_ != 0; }
     bool tracksPointerMoves() const { return xiOpcode_ != 0; }
     // X depth of the root window (24, 16, ...), 0 before open().

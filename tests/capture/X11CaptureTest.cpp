@@ -167,9 +167,12 @@ TEST(X11Capture, CapturesKnownPixelsAndOnlyTheChangedTile)
     EXPECT_LT(d.bottom - d.top, 48);
 }
 
-TEST(X11Capture, AreaCaptureMatchesTheScreen)
+class X11AreaCapture : public ::testing::TestWithParam<bool> {};
+
+TEST_P(X11AreaCapture, MatchesTheScreen)
 {
     REQUIRE_DISPLAY();
+    const bool plain = GetParam();
     Painter painter;
     ASSERT_TRUE(painter.ok());
     const int depth = painter.depth();
@@ -179,8 +182,11 @@ TEST(X11Capture, AreaCaptureMatchesTheScreen)
     painter.fill(333, 222, 7, 9, green.server);
     X11Screen screen;
     ASSERT_EQ(screen.open(), 1);
+    if (plain)
+        screen.forcePlainCopies();
     FrameGrabber g(screen);
     ASSERT_EQ(g.init(Rect{320, 200, 960, 680}, 0, true), 1);
+    EXPECT_EQ(screen.usesSharedMemory(), !plain);
     ASSERT_EQ(g.width(), 640);
     ASSERT_EQ(g.height(), 480);
     ASSERT_EQ(g.capture(true), 1);
@@ -194,7 +200,16 @@ TEST(X11Capture, AreaCaptureMatchesTheScreen)
     EXPECT_EQ(out(19, 30), green.frame);
     EXPECT_EQ(out(20, 30), blue.frame);
     EXPECT_EQ(out(639, 479), blue.frame);
+
+    // A change inside the area arrives through the same path.
+    painter.fill(900, 600, 5, 5, green.server);
+    ASSERT_EQ(g.capture(true), 1);
+    EXPECT_EQ(out(582, 402), green.frame);
+    EXPECT_EQ(g.tile(3).dirty, (Rect{576, 400, 591, 407}));
 }
+
+INSTANTIATE_TEST_SUITE_P(SharedOrPlain, X11AreaCapture, ::testing::Values(false, true),
+                         [](const auto& info) { return info.param ? "PlainXGetImage" : "SharedMemory"; });
 
 TEST(X11Capture, PointerAndCursorFollowTheServer)
 {
