@@ -181,24 +181,26 @@ int BlockCoder::tighten(const ScreenFrame& frame, Rect* rects, int count)
     return kept;
 }
 
-int BlockCoder::to_bgr24(const ScreenFrame& frame, uint8_t* dest, size_t capacity, const Rect& region) const
+int BlockCoder::to_bgr24(const ScreenFrame& frame, uint8_t* dest, size_t capacity, int left, int top, int width,
+                         int height) const
 {
     if (frame.bits == nullptr || dest == nullptr || frame.width <= 0 || frame.height <= 0)
         return 0;
     if (frame.bitsPerPixel != 16 && frame.bitsPerPixel != 24 && frame.bitsPerPixel != 32)
         return 0;
-    if (region.left < 0 || region.top < 0 || region.right < region.left || region.bottom < region.top ||
-        region.right >= frame.width || region.bottom >= frame.height)
+    if (left < 0 || top < 0 || width <= 0 || height <= 0 || width > frame.width - left ||
+        height > frame.height - top)
         return 0;
-    const int w = region.right - region.left + 1;
-    const int h = region.bottom - region.top + 1;
+    const int w = width;
+    const int h = height;
+    const int bottom = top + height - 1;
     const size_t outStride = (size_t(w) * 3 + 3) & ~size_t(3);
     if (bgr24Size(w, h) > capacity)
         return 0;
     const int bpp = frame.bitsPerPixel / 8;
     const size_t inStride = size_t(frame.width) * size_t(bpp);
     // Bottom row of the region first; it is also the lowest in memory.
-    const uint8_t* src = frame.bits + size_t(frame.height - 1 - region.bottom) * inStride + size_t(region.left) * bpp;
+    const uint8_t* src = frame.bits + size_t(frame.height - 1 - bottom) * inStride + size_t(left) * bpp;
     for (int j = 0; j < h; ++j, src += inStride, dest += outStride) {
         uint8_t* d = dest;
         if (bpp == 3) {

@@ -45,10 +45,13 @@ public:
     // and changes nothing when the frame does not match init().
     int tighten(const ScreenFrame& frame, Rect* rects, int count);
 
-    // Writes the region (inclusive rectangle) as B, G, R rows, bottom-up,
-    // each row padded with zero bytes to a multiple of 4. Returns 1, or 0
-    // when the region leaves the frame or dest cannot hold it.
-    int to_bgr24(const ScreenFrame& frame, uint8_t* dest, size_t capacity, const Rect& region) const;
+    // Writes the region of width x height pixels whose top-left pixel is
+    // (left, top) as B, G, R rows, bottom-up, each row padded with zero bytes
+    // to a multiple of 4 (bgr24Size bytes in all). Returns 1, or 0 when the
+    // region is empty or leaves the frame, or dest cannot hold it. Needs no
+    // init(): it works on any 16-, 24- or 32-bit frame.
+    int to_bgr24(const ScreenFrame& frame, uint8_t* dest, size_t capacity, int left, int top, int width,
+                 int height) const;
     static size_t bgr24Size(int width, int height) { return ((size_t(width) * 3 + 3) & ~size_t(3)) * size_t(height); }
 
     // Converts the region (inclusive rectangle) to top-down 0xFF, R, G, B

@@ -196,7 +196,7 @@ TEST(ToBgr24, CopiesARegionBottomUpWithPaddedRows)
         std::vector<uint8_t> out(BlockCoder::bgr24Size(5, 3) + 8, 0xA5);
         ASSERT_EQ(BlockCoder::bgr24Size(5, 3), 48u);
         BlockCoder coder;
-        ASSERT_EQ(coder.to_bgr24(f.frame, out.data(), 48, Rect{2, 1, 6, 3}), 1) << bpp;
+        ASSERT_EQ(coder.to_bgr24(f.frame, out.data(), 48, 2, 1, 5, 3), 1) << bpp;
         for (int j = 0; j < 3; ++j) {
             const int y = 3 - j; // first stored row is the region's bottom
             for (int i = 0; i < 5; ++i) {
@@ -209,10 +209,10 @@ TEST(ToBgr24, CopiesARegionBottomUpWithPaddedRows)
         }
         EXPECT_EQ(out[48], 0xA5);
 
-        EXPECT_EQ(coder.to_bgr24(f.frame, out.data(), 47, Rect{2, 1, 6, 3}), 0);
-        EXPECT_EQ(coder.to_bgr24(f.frame, out.data(), 48, Rect{12, 1, 16, 3}), 0);
-        EXPECT_EQ(coder.to_bgr24(f.frame, out.data(), 48, Rect{-1, 1, 3, 3}), 0);
-        EXPECT_EQ(coder.to_bgr24(f.frame, out.data(), 48, Rect{3, 3, 2, 2}), 0);
+        EXPECT_EQ(coder.to_bgr24(f.frame, out.data(), 47, 2, 1, 5, 3), 0);
+        EXPECT_EQ(coder.to_bgr24(f.frame, out.data(), 48, 12, 1, 5, 3), 0);
+        EXPECT_EQ(coder.to_bgr24(f.frame, out.data(), 48, -1, 1, 5, 3), 0);
+        EXPECT_EQ(coder.to_bgr24(f.frame, out.data(), 48, 3, 3, 0, 2), 0);
     }
 }
 

@@ -186,7 +186,7 @@ TEST(PngWriter, FramesOfEveryDepthRoundTrip)
             }
         BlockCoder coder;
         std::vector<uint8_t> bgr(BlockCoder::bgr24Size(W, H));
-        ASSERT_EQ(coder.to_bgr24(frame, bgr.data(), bgr.size(), Rect{0, 0, W - 1, H - 1}), 1);
+        ASSERT_EQ(coder.to_bgr24(frame, bgr.data(), bgr.size(), 0, 0, W, H), 1);
         std::vector<uint8_t> out(bufferFor(W, H));
         PngWriter writer;
         ASSERT_GT(writer.write_png(bgr.data(), W, H, out.data(), out.size()), 0u);
