@@ -179,7 +179,9 @@ int CursorOverlay::changed(uint64_t cursor)
     int32_t nx = 0;
     int32_t ny = 0;
     computePosition(nx, ny);
-    if (cursor == lastCursor_ && lastCursor_ != 0) {
+    // A shape never known (the source cannot read cursors) is not a new shape
+    // every frame: only the position travels.
+    if (cursor == lastCursor_) {
         if (nx == x_ && ny == y_)
             return 0;
         pictureSize_ = 0;

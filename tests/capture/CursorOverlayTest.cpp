@@ -84,6 +84,13 @@ TEST(CursorOverlay, ChangedReportsMovesAndShapes)
     o.resetPosition();
     EXPECT_EQ(o.changed(2), 1);
     EXPECT_EQ(o.pictureSize(), 4096);
+
+    // A source that never knows the shape: positions only.
+    CursorOverlay blind(screen);
+    screen.setPointer(30, 30);
+    EXPECT_EQ(blind.changed(0), 1);
+    EXPECT_EQ(blind.pictureSize(), 0);
+    EXPECT_EQ(blind.changed(0), 0);
 }
 
 TEST(CursorOverlay, PictureShowsCursorOverWhiteOnKeyColour)
