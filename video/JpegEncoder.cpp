@@ -116,9 +116,11 @@ struct ZigzagPosition {
     }
 };
 
-// Most bytes one block can produce: a 20-bit DC code and 63 coefficients of
-// at most 26 bits, every byte stuffed, plus the 4 bytes a flush may carry in.
-constexpr size_t kMaxBlockBytes = 2 * ((20 + 63 * 26) / 8 + 1) + 8;
+// Most bytes one block can produce: at most 70 symbols (DC, 63 AC, 3 ZRL,
+// EOB) of at most 27 bits (16-bit code, 11 extra bits) on top of up to 32
+// pending bits, every byte stuffed, plus slack.
+constexpr size_t kMaxBlockBits = 70 * 27 + 32;
+constexpr size_t kMaxBlockBytes = 2 * ((kMaxBlockBits + 7) / 8) + 8;
 
 // The entropy coder's hot path: pending bits in registers, output unchecked
 // (the caller guarantees kMaxBlockBytes of room).
