@@ -247,24 +247,27 @@ TEST(JpegEncode, RejectsBadArguments)
 // the exact size succeeds.
 TEST(JpegEncode, NeverWritesPastTheCapacity)
 {
+    // Noise at quality 100 gives the largest blocks the coder can produce.
     const Bgr24Image img = test::makeNoise(40, 24, 3);
-    JpegEncoder enc(90);
-    const std::vector<uint8_t> full = encode(enc, img);
-    ASSERT_GT(full.size(), 1000u);
-    constexpr size_t kGuard = 64;
-    for (size_t cap = 0; cap <= full.size(); cap += (cap < 700 ? 37 : 1)) {
-        std::vector<uint8_t> out(cap + kGuard, 0xA5);
-        size_t size = 99;
-        const int rc = enc.encode_image(img.bytes.data(), out.data(), cap, img.width, img.height, &size);
-        for (size_t i = cap; i < out.size(); ++i)
-            ASSERT_EQ(out[i], 0xA5) << "capacity " << cap << " byte " << i;
-        if (cap < full.size()) {
-            ASSERT_EQ(rc, 0) << cap;
-            ASSERT_EQ(size, 0u);
-        } else {
-            ASSERT_EQ(rc, 1);
-            ASSERT_EQ(size, full.size());
-            ASSERT_TRUE(std::equal(full.begin(), full.end(), out.begin()));
+    for (int quality : {90, 100}) {
+        JpegEncoder enc(quality);
+        const std::vector<uint8_t> full = encode(enc, img);
+        ASSERT_GT(full.size(), 1000u);
+        constexpr size_t kGuard = 64;
+        for (size_t cap = 0; cap <= full.size(); cap += (cap + 1200 < full.size() ? 37 : 1)) {
+            std::vector<uint8_t> out(cap + kGuard, 0xA5);
+            size_t size = 99;
+            const int rc = enc.encode_image(img.bytes.data(), out.data(), cap, img.width, img.height, &size);
+            for (size_t i = cap; i < out.size(); ++i)
+                ASSERT_EQ(out[i], 0xA5) << "capacity " << cap << " byte " << i;
+            if (cap < full.size()) {
+                ASSERT_EQ(rc, 0) << cap;
+                ASSERT_EQ(size, 0u);
+            } else {
+                ASSERT_EQ(rc, 1);
+                ASSERT_EQ(size, full.size());
+                ASSERT_TRUE(std::equal(full.begin(), full.end(), out.begin()));
+            }
         }
     }
 }
