@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 
+#include <unistd.h>
+
 #include "base/ByteOrder.h"
 
 namespace quillet {
@@ -400,12 +402,14 @@ int CMp4mux::SaveData()
     } else if (held_len == 0 && n == moov_len && std::memcmp(next_moov_buf.data(), moov_buf.data(), n) == 0) {
         // Nothing changed since the last index, which is already on disk.
     } else {
-        // The held bytes belong where the current index stands, and the new
-        // index goes where it would overlap later ones. First move the current
-        // index out of the way, beyond everything on disk and beyond where the
-        // new one will end, and make it the one in force; then the old place
-        // is free to fill.
-        const uint64_t copy_pos = std::max<uint64_t>(file_end, uint64_t(write_pos) + n);
+        // The held bytes belong where the current index stands. First put a
+        // copy of the current index out of the way and make it the one in
+        // force; then the old place is free to fill and the new index goes to
+        // the logical end. The copy goes right behind both the current index
+        // and the new one's place: everything on disk beyond the logical end is
+        // unreferenced (earlier copies), so the file does not grow with them.
+        const uint64_t copy_pos =
+            std::max<uint64_t>(uint64_t(moov_pos) + moov_len, uint64_t(write_pos) + n);
         if (!WriteAt(copy_pos, moov_buf.data(), moov_len) || !CommitMdatEnd(copy_pos))
             return Fail();
         if (held_len && !WriteAt(moov_pos, held_buf.data(), held_len))
@@ -431,6 +435,10 @@ int CMp4mux::Close()
     }
     int ok = failed ? 0 : SaveData();
     if (!file->close())
+        ok = 0;
+    // Drop what lies behind the final index (the copy that kept the previous
+    // one in force while it was replaced).
+    if (ok && ::truncate(file_name.c_str(), off_t(uint64_t(moov_pos) + moov_len)) != 0)
         ok = 0;
     FreeAll();
     return ok;

@@ -93,7 +93,7 @@ public:
     ByteBuffer moov_buf;      // image of the last index written
     ByteBuffer next_moov_buf; // the index being built
     ByteBuffer held_buf;      // media bytes that belong where the last index stands
-    uint64_t file_end = 0;    // physical end of the file (the index copy may lie beyond write_pos)
+    uint64_t file_end = 0;    // physical end of the file (index copies may lie beyond write_pos)
     uint64_t audio_bytes = 0; // total audio payload, for the decoder bit rates
     bool failed = false;
     std::string file_name;

@@ -374,6 +374,26 @@ TEST_F(Mp4MuxTest, MediaAfterAnIndexFillItsPlaceAtTheNextSave)
     ASSERT_TRUE(findBox(last.file, "mdat", mdat));
     EXPECT_EQ(mdat.end(), last.moov.offset);
     EXPECT_EQ(w.moov.offset + big.size(), last.moov.offset);
+    EXPECT_EQ(last.file.size(), last.moov.end()); // nothing behind the final index
+}
+
+TEST_F(Mp4MuxTest, RepeatedRefreshesKeepTheFileNearItsLogicalSize)
+{
+    openWithHead();
+    for (int i = 0; i < 60; ++i) {
+        video(i % 3 == 0 ? 5000 : 30, 40, i % 10 == 0, uint8_t(i));
+        audio(20, 32, uint8_t(i));
+        ASSERT_EQ(1, mux.SaveData());
+        // At most the index and one copy of the previous one lie beyond the
+        // media, however many refreshes there were.
+        const uint64_t size = readFile(path).size();
+        EXPECT_LE(size, uint64_t(mux.write_pos) + 2 * mux.moov_len) << "refresh " << i;
+        const Written w = reread(path);
+        Box mdat;
+        ASSERT_TRUE(findBox(w.file, "mdat", mdat));
+        EXPECT_EQ(mux.write_pos, mdat.end());
+        EXPECT_EQ(mux.write_pos, w.moov.offset);
+    }
 }
 
 TEST_F(Mp4MuxTest, ParameterSetsOutOfBoundsAreRefused)
