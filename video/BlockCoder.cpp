@@ -50,6 +50,7 @@ int BlockCoder::init(const ScreenFrame& format, TileCoding coding)
     bitsPerPixel_ = 0;
     if (format.bitsPerPixel != 16 && format.bitsPerPixel != 24 && format.bitsPerPixel != 32)
         return 0;
+    // A left edge of kDeleted marks a deleted rectangle, so no real column may reach it.
     if (format.width <= 0 || format.height <= 0 || format.width >= kDeleted || format.height >= kDeleted)
         return 0;
     const size_t pixels = size_t(format.width) * size_t(format.height);
