@@ -288,7 +288,8 @@ void PulseRecorder::pump()
         const size_t queued = queue_.size() - queueStart_;
         const size_t space = s.header.bufferLength - s.header.bytesRecorded;
         const size_t n = std::min(queued, space);
-        std::memcpy(s.header.data + s.header.bytesRecorded, queue_.data() + queueStart_, n);
+        if (n > 0)
+            std::memcpy(s.header.data + s.header.bytesRecorded, queue_.data() + queueStart_, n);
         s.header.bytesRecorded += static_cast<uint32_t>(n);
         queueStart_ += n;
         if (queueStart_ == queue_.size()) {
