@@ -103,8 +103,7 @@ void ImageOutput::videoFrame(VideoFrameJob& job)
 
 int ImageOutput::writeImage(const ScreenFrame& frame)
 {
-    const Rect whole{0, 0, frame.width - 1, frame.height - 1};
-    if (!coder_.to_bgr24(frame, pixels_.data(), pixels_.size(), whole))
+    if (!coder_.to_bgr24(frame, pixels_.data(), pixels_.size(), 0, 0, frame.width, frame.height))
         return 0;
     size_t size = 0;
     if (png_) {

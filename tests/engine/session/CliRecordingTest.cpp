@@ -1,0 +1,276 @@
+// quillet-cli record on a real X server and PulseAudio daemon (run under
+// scripts/test-env.sh): files that play with the tone that was playing,
+// paused time left out, files that survive SIGKILL, and start failures that
+// give their message and leave nothing behind.
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "tests/engine/session/SessionTestSupport.h"
+
+extern char** environ;
+
+namespace quillet {
+namespace {
+
+using test::commandOutput;
+
+bool desktopPresent()
+{
+    return std::getenv("DISPLAY") && std::system("xdpyinfo >/dev/null 2>&1") == 0 &&
+           std::system("pactl info >/dev/null 2>&1") == 0 && std::system("ffprobe -version >/dev/null 2>&1") == 0;
+}
+
+#define REQUIRE_DESKTOP()                                                                  \
+    do {                                                                                   \
+        if (!desktopPresent())                                                             \
+            GTEST_SKIP() << "needs DISPLAY, a PulseAudio server and ffmpeg (test-env.sh)"; \
+    } while (0)
+
+std::string cli() { return "./quillet-cli"; }
+
+std::string tempFolder()
+{
+    char pattern[] = "/tmp/quillet-cli-XXXXXX";
+    const char* dir = mkdtemp(pattern);
+    return dir ? std::string(dir) + "/" : std::string("/tmp/");
+}
+
+// Runs a shell command; returns its exit code and output (stdout + stderr).
+int run(const std::string& cmd, std::string* output)
+{
+    *output = commandOutput(cmd + " 2>&1; echo \"@rc=$?\"");
+    const size_t at = output->rfind("@rc=");
+    if (at == std::string::npos)
+        return -1;
+    const int rc = std::atoi(output->c_str() + at + 4);
+    output->resize(at);
+    return rc;
+}
+
+pid_t spawn(const std::vector<std::string>& args)
+{
+    std::vector<char*> argv;
+    for (const std::string& a : args)
+        argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
+    if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ) != 0)
+        pid = -1;
+    posix_spawn_file_actions_destroy(&fa);
+    return pid;
+}
+
+int waitExit(pid_t pid)
+{
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string probe(const std::string& file, const std::string& select, const std::string& entry)
+{
+    std::string out = commandOutput("ffprobe -v error -select_streams " + select + " -show_entries " + entry +
+                                    " -of default=nw=1:nk=1 '" + file + "' 2>/dev/null");
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
+        out.pop_back();
+    return out;
+}
+
+double toneEnergy(const std::vector<int16_t>& pcm, double freq, double rate)
+{
+    const double k = 2 * std::cos(2 * M_PI * freq / rate);
+    double s1 = 0, s2 = 0;
+    for (int16_t v : pcm) {
+        const double s0 = v + k * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    return (s1 * s1 + s2 * s2 - k * s1 * s2) / double(pcm.size() ? pcm.size() : 1);
+}
+
+std::vector<int16_t> decodeSound(const std::string& file)
+{
+    const std::string raw = commandOutput("ffmpeg -v error -i '" + file + "' -map 0:a:0 -ac 1 -ar 32000 -f s16le -");
+    std::vector<int16_t> pcm(raw.size() / 2);
+    if (!pcm.empty())
+        std::memcpy(pcm.data(), raw.data(), pcm.size() * 2);
+    return pcm;
+}
+
+// The computer's own sound: the last entry of "quillet-cli devices".
+std::string computerSoundIndex()
+{
+    const std::string out = commandOutput(cli() + " devices 2>/dev/null | grep -E 'own sound|monitor' | tail -n1");
+    const size_t p = out.find_first_not_of(' ');
+    return p == std::string::npos ? std::string() : out.substr(p, out.find(' ', p) - p);
+}
+
+// A tone playing into the default sink, and a moving scene, for the life of
+// the object.
+struct Scene {
+    explicit Scene(int seconds, int freq = 1000)
+    {
+        folder = tempFolder();
+        const std::string wav = folder + "tone.wav";
+        std::system(("sox -n -r 48000 -c 2 '" + wav + "' synth " + std::to_string(seconds) + " sine " +
+                     std::to_string(freq) + " vol 0.5 2>/dev/null")
+                        .c_str());
+        tone = spawn({"/usr/bin/paplay", wav});
+        mover = spawn({"/bin/sh", "-c",
+                       "i=0; while :; do xsetroot -solid \"#$(printf '%02x%02x40' $((i*37%256)) $((i*91%256)))\"; "
+                       "i=$((i+1)); sleep 0.2; done"});
+    }
+    ~Scene()
+    {
+        for (pid_t p : {tone, mover})
+            if (p > 0) {
+                kill(p, SIGTERM);
+                waitExit(p);
+            }
+    }
+    std::string folder;
+    pid_t tone = -1, mover = -1;
+};
+
+void expectPlayable(const std::string& file, double seconds, int fps, bool sound)
+{
+    EXPECT_EQ(probe(file, "v:0", "stream=codec_name"), "h264") << file;
+    const double duration = std::atof(probe(file, "v:0", "format=duration").c_str());
+    EXPECT_NEAR(duration, seconds, seconds * 0.05) << file;
+    std::string out;
+    EXPECT_EQ(run("ffmpeg -v error -xerror -i '" + file + "' -f null -", &out), 0) << out;
+    const int frames = std::atoi(probe(file, "v:0", "stream=nb_read_frames -count_frames").c_str());
+    // A frame that covers several slots is stored once, so under load fewer
+    // frames than slots are possible; most slots get their own frame.
+    EXPECT_GE(frames, int(seconds * fps * 0.8)) << file;
+    EXPECT_LE(frames, int(seconds * fps * 1.05) + 1) << file;
+    if (!sound)
+        return;
+    EXPECT_EQ(probe(file, "a:0", "stream=codec_name"), "aac") << file;
+    const std::vector<int16_t> pcm = decodeSound(file);
+    EXPECT_NEAR(double(pcm.size()) / 32000, seconds, seconds * 0.05) << file;
+    // Skip the first half second: the sound server's stream may start late.
+    const std::vector<int16_t> body(pcm.begin() + std::min<size_t>(pcm.size(), 16000), pcm.end());
+    EXPECT_GT(toneEnergy(body, 1000, 32000), 100 * toneEnergy(body, 2500, 32000)) << file;
+}
+
+TEST(CliRecording, Mp4AndFlvCarryTheScreenAndTheComputerSound)
+{
+    REQUIRE_DESKTOP();
+    const std::string source = computerSoundIndex();
+    ASSERT_FALSE(source.empty());
+    for (const char* ext : {"mp4", "flv"}) {
+        Scene scene(12);
+        const std::string file = scene.folder + "rec." + ext;
+        std::string out;
+        ASSERT_EQ(run(cli() + " record -o " + file + " --seconds 6 --fps 10 --area 0,0,640,480 --sound on --source " +
+                          source + " --no-countdown -y",
+                      &out),
+                  0)
+            << out;
+        EXPECT_NE(out.find("file: " + file), std::string::npos) << out;
+        expectPlayable(file, 6, 10, true);
+    }
+}
+
+TEST(CliRecording, PausedTimeIsLeftOut)
+{
+    REQUIRE_DESKTOP();
+    const std::string source = computerSoundIndex();
+    Scene scene(15);
+    const std::string file = scene.folder + "paused.mp4";
+    const pid_t pid = spawn({cli(), "record", "-o", file, "--seconds", "5", "--fps", "10", "--area", "0,0,320,240",
+                             "--sound", "on", "--source", source, "--no-countdown", "-y"});
+    ASSERT_GT(pid, 0);
+    std::this_thread::sleep_for(std::chrono::milliseconds(2000));
+    kill(pid, SIGUSR1); // pause
+    std::this_thread::sleep_for(std::chrono::milliseconds(3000));
+    kill(pid, SIGUSR1); // resume
+    EXPECT_EQ(waitExit(pid), 0);
+    // 5 s recorded in about 8 s of wall time: the pause is not in the file,
+    // neither in the picture nor in the sound.
+    expectPlayable(file, 5, 10, true);
+}
+
+TEST(CliRecording, KilledRecordingsPlayUpToTheLastRefresh)
+{
+    REQUIRE_DESKTOP();
+    if (!std::getenv("QUILLET_SLOW_TESTS") || std::string(std::getenv("QUILLET_SLOW_TESTS")) != "1")
+        GTEST_SKIP() << "slow: set QUILLET_SLOW_TESTS=1";
+    const std::string source = computerSoundIndex();
+    for (const char* ext : {"mp4", "flv"}) {
+        Scene scene(40);
+        const std::string file = scene.folder + "killed." + ext;
+        const pid_t pid = spawn({cli(), "record", "-o", file, "--fps", "15", "--area", "0,0,640,480", "--sound", "on",
+                                 "--source", source, "--no-countdown", "-y"});
+        ASSERT_GT(pid, 0);
+        std::this_thread::sleep_for(std::chrono::seconds(25));
+        kill(pid, SIGKILL);
+        waitExit(pid);
+        std::string out;
+        EXPECT_EQ(run("ffmpeg -v error -xerror -i '" + file + "' -f null -", &out), 0) << ext << ": " << out;
+        const double duration = std::atof(probe(file, "v:0", "format=duration").c_str());
+        EXPECT_GT(duration, 10.0) << ext << ": at least one index refresh after ten seconds";
+        EXPECT_EQ(probe(file, "v:0", "stream=codec_name"), "h264");
+        EXPECT_EQ(probe(file, "a:0", "stream=codec_name"), "aac");
+    }
+}
+
+TEST(CliRecording, StartFailuresSayWhyAndLeaveNothing)
+{
+    REQUIRE_DESKTOP();
+    std::string out;
+    // An unwritable folder.
+    EXPECT_EQ(run(cli() + " record -o /proc/quillet-no/rec.mp4 --seconds 2 --no-countdown -y", &out), 1);
+    EXPECT_NE(out.find("The file could not be created"), std::string::npos) << out;
+    // An area off the screen.
+    EXPECT_EQ(run(cli() + " record -o /tmp/quillet-bad-area.mp4 --area 5000,5000,100,100 --seconds 2 --no-countdown -y",
+                  &out),
+              1);
+    EXPECT_NE(out.find("The recording could not be started"), std::string::npos) << out;
+    EXPECT_FALSE(std::filesystem::exists("/tmp/quillet-bad-area.mp4"));
+    // A format without a writer.
+    EXPECT_EQ(run(cli() + " record -o /tmp/quillet-x.avi --seconds 2 --no-countdown -y", &out), 1);
+    EXPECT_NE(out.find("cannot be recorded yet"), std::string::npos) << out;
+    EXPECT_FALSE(std::filesystem::exists("/tmp/quillet-x.avi"));
+    // A sound source that does not exist is refused before anything starts.
+    EXPECT_EQ(run(cli() + " record -o /tmp/quillet-src.mp4 --source 99 --seconds 2 --no-countdown -y", &out), 2);
+    EXPECT_NE(out.find("no sound source 99"), std::string::npos) << out;
+}
+
+TEST(CliRecording, MissingSoundServerRecordsPictureOnly)
+{
+    REQUIRE_DESKTOP();
+    const std::string folder = tempFolder();
+    const std::string file = folder + "nosound.mp4";
+    std::string out;
+    EXPECT_EQ(run("PULSE_SERVER=unix:/nonexistent " + cli() + " record -o " + file +
+                      " --seconds 3 --fps 10 --area 0,0,320,240 --sound on --no-countdown -y",
+                  &out),
+              0)
+        << out;
+    EXPECT_NE(out.find("Sound could not be recorded"), std::string::npos) << out;
+    EXPECT_EQ(probe(file, "v:0", "stream=codec_name"), "h264");
+    EXPECT_EQ(probe(file, "a:0", "stream=codec_name"), "");
+}
+
+} // namespace
+} // namespace quillet
