@@ -343,5 +343,30 @@ TEST(RecordingSession, VideoThreadRunsAndEndsWithinTheStopWait)
     EXPECT_EQ(rig.host.notices, std::vector<int>{kNoticeVideoThreadEnded * 10000});
 }
 
+TEST(RecordingSession, VideoThreadAndSoundShareTheWriter)
+{
+    // The video thread ticks while this thread, standing in for the host's,
+    // delivers sound: run under TSan this checks the shared clocks and writer.
+    SoundRig rig;
+    rig.env.clock = nullptr;
+    rig.env.runVideoThread = true;
+    auto s = rig.make();
+    ASSERT_EQ(rig.start(*s), 1);
+    for (int i = 0; i < 30; ++i) {
+        usleep(20 * 1000);
+        s->onAudioChunk(&rig.audio, rig.audio.fill(int16_t(i * 100)));
+        if (i == 10)
+            s->pause();
+        if (i == 15)
+            rig.start(*s);
+        s->onStatusTimer();
+    }
+    EXPECT_EQ(s->stop(), 1);
+    EXPECT_FALSE(rig.log->advances.empty());
+    EXPECT_FALSE(rig.log->aacEnds.empty());
+    for (size_t i = 1; i < rig.log->aacEnds.size(); ++i)
+        EXPECT_EQ(rig.log->aacEnds[i] - rig.log->aacEnds[i - 1], 32u);
+}
+
 } // namespace
 } // namespace quillet

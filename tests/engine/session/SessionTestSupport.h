@@ -83,6 +83,8 @@ public:
     bool takesSound() const override { return true; }
     void videoFrame(VideoFrameJob& job) override
     {
+        // Writers are called under the session lock, as the real ones are.
+        SessionGuard g(*job.lock);
         log_->advances.push_back(job.advance);
         log_->timestamps.push_back(job.timestampMs);
         log_->counted.push_back(job.framesCounted);
