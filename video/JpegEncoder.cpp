@@ -163,8 +163,12 @@ int JpegEncoder::codeBlock(int16_t block[64], const JpegQuantTable& table, int& 
     kernels_->fdct(block);
     uint64_t natural = kernels_->quantise(block, table, q) & ~uint64_t(1);
     uint64_t mask = 0; // non-zero AC coefficients by zigzag position
+    int16_t zz[64];    // valid only where mask is set
     while (natural != 0) {
-        mask |= uint64_t(1) << zigzag.of[__builtin_ctzll(natural)];
+        const int at = __builtin_ctzll(natural);
+        const int k = zigzag.of[at];
+        zz[k] = q[at];
+        mask |= uint64_t(1) << k;
         natural &= natural - 1;
     }
 
@@ -199,7 +203,7 @@ int JpegEncoder::codeBlock(int16_t block[64], const JpegQuantTable& table, int& 
             w.put(ac.code[0xF0], ac.length[0xF0]);
             run -= 16;
         }
-        int v = q[kJpegZigzag[k]];
+        int v = zz[k];
         v = v > 1023 ? 1023 : v < -1023 ? -1023 : v;
         mag = uint32_t(v < 0 ? -v : v);
         nb = 32 - __builtin_clz(mag);
