@@ -131,7 +131,10 @@ public:
     bool initialised() const { return initialised_; }
     bool compositionActive() const { return compositionActive_; }
     int tileCount() const { return tileCount_; }
-    // Tile i of the output picture with its current dirty rectangle.
+    // Tile i of the output picture with its current dirty rectangle. The
+    // rectangle is in output coordinates after mapAndShrink(); between
+    // capture() and mapAndShrink() it is still in capture coordinates
+    // (the same when the frame is not scaled).
     FrameTile tile(int i) const;
     uint8_t bitsPerPixel() const { return bitsPerPixel_; }
     int32_t width() const { return width_; }

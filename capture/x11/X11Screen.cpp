@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstring>
 #include <mutex>
@@ -24,6 +25,9 @@ namespace {
 // Pointer warps by other clients send no raw motion events; asking the server
 // this often bounds how stale a cached position can get (ms).
 constexpr uint64_t kPointerRequeryMs = 250;
+// Questions within this time share one read of the server's events. Frames
+// are at least 40 ms apart.
+constexpr std::chrono::microseconds kPumpCoalesce{2000};
 // Damage pieces kept between two frames before they are merged into one.
 constexpr size_t kMaxPendingDamage = 4096;
 
@@ -349,6 +353,12 @@ int X11Screen::copyToPicture(const Rect& s, int32_t dstX, int32_t dstY)
 
 void X11Screen::pumpEvents()
 {
+    // One socket read serves all the questions of one frame (changes, pointer,
+    // cursor); an event arriving in between is seen at the next frame.
+    const auto now = std::chrono::steady_clock::now();
+    if (now - lastPump_ < kPumpCoalesce)
+        return;
+    lastPump_ = now;
     // XPending reads what the server already sent; it never waits for a reply.
     while (XPending(display_) > 0) {
         XEvent event;

@@ -1,4 +1,5 @@
 #pragma once
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -94,6 +95,7 @@ private:
     bool hasFixes_ = false;
     uint64_t cursorSerial_ = 0;
 
+    std::chrono::steady_clock::time_point lastPump_{};
     int xiOpcode_ = 0;
     bool pointerMoved_ = true;
     uint64_t lastPointerQuery_ = 0;
