@@ -138,6 +138,7 @@ int FrameGrabber::init(const Rect& area, uint8_t flags, bool largeLimit)
     if (scaled) {
         scaler_ = std::make_unique<BicubicScaler>();
         if (!scaler_->open(captureWidth_, captureHeight_, width_, height_, bpp)) {
+            source_.closePicture();
             release();
             return 0;
         }
