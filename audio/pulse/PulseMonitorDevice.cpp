@@ -33,22 +33,22 @@ int PulseMonitorDevice::start(WaveFormatRecord& deviceFormat)
         return 0;
     }
 
-    pa_sample_spec spec;
-    spec.format = PA_SAMPLE_S16LE;
-    spec.rate = monitor.sampleRate;
-    spec.channels = static_cast<uint8_t>(std::clamp<int>(monitor.channels, 1, 2));
+    pa_sample_spec sampleSpec;
+    sampleSpec.format = PA_SAMPLE_S16LE;
+    sampleSpec.rate = monitor.sampleRate;
+    sampleSpec.channels = static_cast<uint8_t>(std::clamp<int>(monitor.channels, 1, 2));
     pa_channel_map map;
-    pa_channel_map_init_auto(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
+    pa_channel_map_init_auto(&map, sampleSpec.channels, PA_CHANNEL_MAP_DEFAULT);
 
     int ok = 0;
     {
         PulseLock lock(connection_);
-        stream_ = pa_stream_new(connection_.context(), "Quillet computer sound", &spec, &map);
+        stream_ = pa_stream_new(connection_.context(), "Quillet computer sound", &sampleSpec, &map);
         if (stream_) {
             pa_stream_set_state_callback(stream_, &PulseMonitorDevice::onStreamState, this);
             pa_buffer_attr attr;
             std::memset(&attr, 0xff, sizeof attr);
-            attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kFragmentMs * PA_USEC_PER_MSEC, &spec));
+            attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kFragmentMs * PA_USEC_PER_MSEC, &sampleSpec));
             const auto flags = static_cast<pa_stream_flags_t>(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE);
             if (pa_stream_connect_record(stream_, monitor.monitorSource.c_str(), &attr, flags) == 0) {
                 pa_stream* s = stream_;
@@ -76,11 +76,11 @@ int PulseMonitorDevice::start(WaveFormatRecord& deviceFormat)
         return 0;
     }
     deviceFormat = WaveFormatRecord();
-    deviceFormat.channels = spec.channels;
-    deviceFormat.sampleRate = spec.rate;
+    deviceFormat.channels = sampleSpec.channels;
+    deviceFormat.sampleRate = sampleSpec.rate;
     deviceFormat.bitsPerSample = 16;
-    deviceFormat.blockAlign = static_cast<uint16_t>(spec.channels * 2);
-    deviceFormat.avgBytesPerSecond = spec.rate * deviceFormat.blockAlign;
+    deviceFormat.blockAlign = static_cast<uint16_t>(sampleSpec.channels * 2);
+    deviceFormat.avgBytesPerSecond = sampleSpec.rate * deviceFormat.blockAlign;
     return 1;
 }
 

@@ -75,12 +75,12 @@ int PulseRecorder::open(AudioInputListener* listener, uint32_t samplesPerBuffer,
         return 0;
     }
 
-    pa_sample_spec spec;
-    spec.format = f.bitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
-    spec.rate = f.sampleRate;
-    spec.channels = static_cast<uint8_t>(f.channels);
+    pa_sample_spec sampleSpec;
+    sampleSpec.format = f.bitsPerSample == 8 ? PA_SAMPLE_U8 : PA_SAMPLE_S16LE;
+    sampleSpec.rate = f.sampleRate;
+    sampleSpec.channels = static_cast<uint8_t>(f.channels);
     pa_channel_map map;
-    pa_channel_map_init_auto(&map, spec.channels, PA_CHANNEL_MAP_DEFAULT);
+    pa_channel_map_init_auto(&map, sampleSpec.channels, PA_CHANNEL_MAP_DEFAULT);
 
     int ok = 0;
     {
@@ -108,13 +108,13 @@ int PulseRecorder::open(AudioInputListener* listener, uint32_t samplesPerBuffer,
         opening_ = true;
         running_ = true;
 
-        stream_ = pa_stream_new(connection_.context(), "Quillet recording", &spec, &map);
+        stream_ = pa_stream_new(connection_.context(), "Quillet recording", &sampleSpec, &map);
         if (stream_) {
             pa_stream_set_state_callback(stream_, &PulseRecorder::onStreamState, this);
             pa_stream_set_read_callback(stream_, &PulseRecorder::onStreamRead, this);
             pa_buffer_attr attr;
             std::memset(&attr, 0xff, sizeof attr); // (uint32_t)-1: server defaults
-            attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kFragmentMs * PA_USEC_PER_MSEC, &spec));
+            attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kFragmentMs * PA_USEC_PER_MSEC, &sampleSpec));
             int flags = PA_STREAM_ADJUST_LATENCY;
             if (!device.empty())
                 flags |= PA_STREAM_DONT_MOVE;
