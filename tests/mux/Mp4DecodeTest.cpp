@@ -300,4 +300,43 @@ TEST_F(Mp4DecodeTest, AnySampleBeyondTheLastThresholdStartsTheContinuation)
     std::remove(next.c_str());
 }
 
+// Near the last threshold a large index reaches past 4 GiB, and the copy that
+// keeps the previous index in force while it is replaced needs the 64-bit form
+// of the media header for a moment. The final file must be back to the 32-bit
+// layout and read as usual.
+TEST_F(Mp4DecodeTest, IndexReachingPast4GiBNearTheThreshold)
+{
+    // An IDR picture just below the key-frame threshold, then 16-byte pictures
+    // filling most of the 8 MiB up to the last threshold.
+    const uint32_t pictures = 500000; // an index of about 14 MB
+    const uint32_t start = CMp4mux::kSplitAtKeyFrame - 100;
+    ASSERT_EQ(1, mux.OpenWithLeadingGap(path.c_str(), 320, 240, 25, 0, 0, start - 48));
+    const VideoClip& v = testVideo();
+    ASSERT_EQ(1, mux.WriteVideoHead(v.sps.data(), int(v.sps.size()), v.pps.data(), int(v.pps.size())));
+    const char one[16] = {0x33};
+    ASSERT_EQ(1, mux.WriteVideo(one, 16, 40, 1));
+    for (uint32_t i = 1; i < pictures; ++i)
+        ASSERT_EQ(1, mux.WriteVideo(one, 16, 40, 0));
+    ASSERT_EQ(path, mux.FileName());
+    ASSERT_EQ(1, mux.SaveData());
+    EXPECT_GT(uint64_t(mux.write_pos) + mux.moov_len, uint64_t(1) << 32);
+    const uint32_t last_offset = mux.write_pos;
+    ASSERT_EQ(1, mux.WriteVideo(one, 16, 40, 0));
+    ASSERT_EQ(1, mux.SaveData()); // the copy lies beyond 4 GiB
+    ASSERT_EQ(path, mux.FileName());
+    ASSERT_EQ(1, mux.Close());
+    const Bytes head = readRange(path, 32, 16);
+    EXPECT_EQ(0, std::memcmp(head.data(), "\0\0\0\x08" "free", 8));
+    EXPECT_EQ(0, std::memcmp(head.data() + 12, "mdat", 4));
+    // The pictures are not decodable; read the index instead.
+    const Bytes moov = readIndexTail(path);
+    Box stsz;
+    ASSERT_TRUE(findBox(moov, "moov/trak/mdia/minf/stbl/stsz", stsz));
+    EXPECT_EQ(pictures + 1, be32At(moov, stsz.payload() + 8));
+    Box stco;
+    ASSERT_TRUE(findBox(moov, "moov/trak/mdia/minf/stbl/stco", stco));
+    EXPECT_EQ(last_offset, be32At(moov, stco.end() - 4));
+    std::remove(path.c_str());
+}
+
 } // namespace
