@@ -28,14 +28,6 @@ void writeDht(BoundedWriter& w, int classAndId, const JpegHuffmanSpec& spec)
 
 } // namespace
 
-int jpegQualityForImageLevel(int level)
-{
-    static const int kByLevel[4] = {30, 60, 80, 90};
-    if (level < 0)
-        level = 0;
-    return kByLevel[level > 3 ? 3 : level];
-}
-
 JpegEncoder::JpegEncoder(int quality) : kernels_(&jpegKernels())
 {
     buildHuffmanCodes(kJpegDcLuma, dcLuma_);

@@ -78,7 +78,4 @@ private:
     JpegBitWriter bits_;
 };
 
-// Image-sequence JPEG quality by quality level 0..3 (level 4 writes PNG).
-int jpegQualityForImageLevel(int level);
-
 } // namespace quillet

@@ -441,13 +441,5 @@ TEST(JpegDecode, FramesOfEveryDepth)
     }
 }
 
-TEST(JpegQuality, ImageLevels)
-{
-    EXPECT_EQ(jpegQualityForImageLevel(0), 30);
-    EXPECT_EQ(jpegQualityForImageLevel(1), 60);
-    EXPECT_EQ(jpegQualityForImageLevel(2), 80);
-    EXPECT_EQ(jpegQualityForImageLevel(3), 90);
-}
-
 } // namespace
 } // namespace quillet
