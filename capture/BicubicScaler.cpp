@@ -41,13 +41,12 @@ int BicubicScaler::open(int32_t srcWidth, int32_t srcHeight, int32_t dstWidth, i
                         uint8_t bitsPerPixel)
 {
     close();
-    AVPixelFormat format;
-    if (bitsPerPixel == 32)
-        format = AV_PIX_FMT_BGRA; // the fourth byte is carried along; BGRA is the fastest 32-bit path
-    else if (bitsPerPixel == 16)
-        format = AV_PIX_FMT_RGB555LE;
-    else
+    // 32 bits only: the fourth byte is carried along, and BGRA is both the
+    // fastest path and one that keeps every pixel's own colour (the 5-5-5
+    // path shares colour between neighbours).
+    if (bitsPerPixel != 32)
         return 0;
+    const AVPixelFormat format = AV_PIX_FMT_BGRA;
     if (srcWidth <= 0 || srcHeight <= 0 || dstWidth <= 0 || dstHeight <= 0)
         return 0;
     context_ = sws_getContext(srcWidth, srcHeight, format, dstWidth, dstHeight, format, SWS_BICUBIC, nullptr,
@@ -83,7 +82,7 @@ int BicubicScaler::scaleRows(const PixelView& src, uint8_t* dst, int32_t dstStri
     if (!context_ || !src.bits || !dst || src.width != srcWidth_ || src.height != srcHeight_ ||
         src.bitsPerPixel != bitsPerPixel_)
         return 0;
-    const AVPixelFormat format = bitsPerPixel_ == 32 ? AV_PIX_FMT_BGRA : AV_PIX_FMT_RGB555LE;
+    const AVPixelFormat format = AV_PIX_FMT_BGRA;
     AVFrame* in = borrow(src.bits, srcWidth_, srcHeight_, src.stride, false, format);
     AVFrame* out = borrow(dst, dstWidth_, dstHeight_, dstStride, true, format);
     int ok = 0;

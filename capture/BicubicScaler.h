@@ -17,8 +17,8 @@ public:
     BicubicScaler(const BicubicScaler&) = delete;
     BicubicScaler& operator=(const BicubicScaler&) = delete;
 
-    // bitsPerPixel 32 (B, G, R, X) or 16 (RGB 5-5-5). Returns 0 for other depths
-    // or sizes the scaler refuses.
+    // bitsPerPixel must be 32 (B, G, R, X). Returns 0 for other depths or
+    // sizes the scaler refuses.
     int open(int32_t srcWidth, int32_t srcHeight, int32_t dstWidth, int32_t dstHeight, uint8_t bitsPerPixel);
     // `src` must match the opened source size and depth; `dst` points at a
     // dstHeight × dstStride buffer whose first stored row is the bottom one.

@@ -137,7 +137,20 @@ int FrameGrabber::init(const Rect& area, uint8_t flags, bool largeLimit)
     }
     if (scaled) {
         scaler_ = std::make_unique<BicubicScaler>();
-        if (!scaler_->open(captureWidth_, captureHeight_, width_, height_, bpp)) {
+        if (bpp == 16) {
+            // The scaler's own 5-5-5 path shares colour between neighbouring
+            // pixels (a one-pixel red line comes out pink and shifted), so
+            // 16-bit pictures are scaled through 32-bit copies.
+            try {
+                wide_.assign(static_cast<size_t>(captureWidth_) * captureHeight_ * 4, 0);
+                wideOutput_.assign(static_cast<size_t>(width_) * height_ * 4, 0);
+            } catch (const std::bad_alloc&) {
+                source_.closePicture();
+                release();
+                return 0;
+            }
+        }
+        if (!scaler_->open(captureWidth_, captureHeight_, width_, height_, 32)) {
             source_.closePicture();
             release();
             return 0;
@@ -179,6 +192,8 @@ void FrameGrabber::release()
     if (initialised_)
         source_.closePicture();
     scaler_.reset();
+    wide_ = {};
+    wideOutput_ = {};
     outputBits_ = {};
     referenceBits_ = {};
     unsynced_.clear();
@@ -389,10 +404,22 @@ int FrameGrabber::scaleToOutput()
         }
         for (int i = 0; i < merged; ++i)
             rows += ranges[i].count;
-        if (rows * 4 >= int64_t{height_} * 3)
-            ok = scaler_->scale(pic, outputBits_.data(), frame_.stride);
-        else
-            ok = scaler_->scaleRows(pic, outputBits_.data(), frame_.stride, ranges, merged);
+        const bool whole = rows * 4 >= int64_t{height_} * 3;
+        if (whole) {
+            ranges[0] = BicubicScaler::RowRange{0, height_};
+            merged = 1;
+        }
+        if (bitsPerPixel_ == 32) {
+            ok = whole ? scaler_->scale(pic, outputBits_.data(), frame_.stride)
+                       : scaler_->scaleRows(pic, outputBits_.data(), frame_.stride, ranges, merged);
+        } else {
+            for (const Rect& r : unsynced_)
+                widen555(pic, r);
+            const PixelView wide{wide_.data(), captureWidth_, captureHeight_, captureWidth_ * 4, 32};
+            ok = scaler_->scaleRows(wide, wideOutput_.data(), width_ * 4, ranges, merged);
+            for (int i = 0; i < merged; ++i)
+                narrowTo555(ranges[i].first, ranges[i].count);
+        }
     } else if (!scaler_) {
         const int32_t bytes = bitsPerPixel_ / 8;
         for (const Rect& r : unsynced_) {
@@ -406,6 +433,39 @@ int FrameGrabber::scaleToOutput()
     }
     unsynced_.clear();
     return ok;
+}
+
+void FrameGrabber::widen555(const PixelView& pic, const Rect& r)
+{
+    const Rect c = intersect(r, Rect{0, 0, captureWidth_, captureHeight_});
+    for (int32_t y = c.top; y < c.bottom; ++y) {
+        const auto* in = reinterpret_cast<const uint16_t*>(pic.row(y));
+        uint8_t* out = wide_.data() + static_cast<size_t>(y) * captureWidth_ * 4;
+        for (int32_t x = c.left; x < c.right; ++x) {
+            const uint32_t v = in[x];
+            // 5 bits to 8 by repeating the top bits, so that narrowing back
+            // with a shift returns the same value.
+            const uint32_t b = v & 31, g = (v >> 5) & 31, red = (v >> 10) & 31;
+            out[x * 4 + 0] = static_cast<uint8_t>((b << 3) | (b >> 2));
+            out[x * 4 + 1] = static_cast<uint8_t>((g << 3) | (g >> 2));
+            out[x * 4 + 2] = static_cast<uint8_t>((red << 3) | (red >> 2));
+            out[x * 4 + 3] = 0;
+        }
+    }
+}
+
+void FrameGrabber::narrowTo555(int32_t firstRow, int32_t rowCount)
+{
+    const int32_t end = std::min(firstRow + rowCount, height_);
+    for (int32_t y = std::max(firstRow, 0); y < end; ++y) {
+        // Both buffers store the bottom row first.
+        const size_t stored = static_cast<size_t>(height_ - 1 - y);
+        const uint8_t* in = wideOutput_.data() + stored * width_ * 4;
+        auto* out = reinterpret_cast<uint16_t*>(outputBits_.data() + stored * frame_.stride);
+        for (int32_t x = 0; x < width_; ++x)
+            out[x] = static_cast<uint16_t>(((in[x * 4 + 2] >> 3) << 10) | ((in[x * 4 + 1] >> 3) << 5) |
+                                           (in[x * 4] >> 3));
+    }
 }
 
 int FrameGrabber::shrinkToDifference(Rect& e) const

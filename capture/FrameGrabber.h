@@ -170,6 +170,8 @@ private:
     void alignEntry(Rect& e, const Rect& tile, int32_t limitRight, int32_t limitBottom) const;
     int shrinkToDifference(Rect& e) const; // 0: no difference
     Rect toCaptureRect(const Rect& output) const;
+    void widen555(const PixelView& pic, const Rect& rect);
+    void narrowTo555(int32_t firstRow, int32_t rowCount);
 
     ScreenSource& source_;
     std::function<uint64_t()> clock_;
@@ -208,6 +210,10 @@ private:
     bool fullRefreshDue_ = false;
 
     std::vector<uint8_t> outputBits_;
+    // 16-bit frames only: 32-bit copies of the capture and output pictures
+    // that the scaler works on.
+    std::vector<uint8_t> wide_;
+    std::vector<uint8_t> wideOutput_;
     std::vector<uint8_t> referenceBits_;
     ScreenFrame frame_{};
     std::unique_ptr<BicubicScaler> scaler_;

@@ -382,6 +382,23 @@ TEST(FrameGrabberCapture, SixteenBitFrames)
     EXPECT_EQ(f.grabber.tile(0).dirty, (Rect{96, 96, 135, 119}));
 }
 
+TEST(FrameGrabberCapture, ScaledSixteenBitFramesKeepThinColourLines)
+{
+    Fixture f(1920, 1080, 16); // scaled to 1920 × 1088: columns stay where they are
+    f.screen.fill(Rect{0, 0, 1920, 1080}, 0xFFFFFF);
+    f.screen.fill(Rect{31, 0, 32, 1080}, 0xFF0000);
+    f.start();
+    const uint32_t white = f.screen.stored(0xFFFFFF);
+    EXPECT_EQ(outputPixel(f.grabber, 31, 500), f.screen.stored(0xFF0000));
+    EXPECT_EQ(outputPixel(f.grabber, 30, 500), white);
+    EXPECT_EQ(outputPixel(f.grabber, 32, 500), white);
+    // A later change goes through the same path.
+    f.screen.fill(Rect{600, 0, 601, 1080}, 0x0000FF);
+    ASSERT_EQ(f.grabber.capture(true), 1);
+    EXPECT_EQ(outputPixel(f.grabber, 600, 700), f.screen.stored(0x0000FF));
+    EXPECT_EQ(outputPixel(f.grabber, 601, 700), white);
+}
+
 TEST(FrameGrabberCapture, AreaCaptureUsesAreaRelativeTiles)
 {
     Fixture f(1920, 1080);
