@@ -472,3 +472,39 @@ TEST_F(Mp4MuxTest, TableCounterStopsAtItsCap)
 }
 
 } // namespace
+
+namespace {
+
+// Sound fills its table first at low frame rates (about 18 h of 32 kHz AAC);
+// the writer moves on to a continuation file instead of overwriting entries.
+TEST_F(Mp4MuxTest, FullSoundTableStartsAContinuationInsteadOfOverwriting)
+{
+    openWithHead();
+    video(10, 40, 1);
+    const char s[1] = {0x66};
+    while (mux.info->entry_count_stco_audio <= CMp4mux::kSplitAudioSamplesAtKey)
+        ASSERT_EQ(1, mux.WriteAudio(s, 1, 32));
+    video(10, 40, 0); // not a key frame: stays
+    EXPECT_EQ(path, mux.FileName());
+    video(10, 40, 1); // the next key frame moves on
+    const std::string next = path.substr(0, path.size() - 4) + "_1.mp4";
+    EXPECT_EQ(next, mux.FileName());
+    EXPECT_EQ(1u, mux.video_samples);
+    EXPECT_EQ(0u, mux.audio_samples);
+
+    // Sound alone (no key frame coming) moves on when the table is full.
+    mux.Close();
+    openWithHead(0, 0);
+    while (mux.FileName() == path)
+        ASSERT_EQ(1, mux.WriteAudio(s, 1, 32));
+    EXPECT_EQ(1u, mux.audio_samples);
+    mux.Close();
+    const Written w = reread(path);
+    Box stsz;
+    ASSERT_TRUE(findBox(w.file, "moov/trak/mdia/minf/stbl/stsz", stsz));
+    EXPECT_EQ(CMp4mux::kSplitAudioSamples, be32At(w.file, stsz.payload() + 8));
+    std::remove(path.c_str());
+    std::remove(next.c_str());
+}
+
+} // namespace
