@@ -5,6 +5,8 @@
 #include <cstring>
 #include <vector>
 
+#include <zlib.h>
+
 #include "engine/ScreenFrame.h"
 #include "tests/video/ImageTestSupport.h"
 #include "video/BlockCoder.h"
@@ -221,6 +223,26 @@ TEST(JpegHeaders, OutOfRangeSamplesStillGiveADecodableScan)
     // A near-grey checkerboard: dark and light pixels alternate.
     EXPECT_GT(decoded.rgb[3] - decoded.rgb[0], 100);
     EXPECT_GT(decoded.rgb[3] - decoded.rgb[6], 100);
+}
+
+// The arithmetic is fixed to the bit, so the files are too: a change in
+// rounding, tables or bit packing shows up here even when a decoder still
+// accepts the result.
+TEST(JpegEncode, GoldenFiles)
+{
+    struct Golden {
+        int quality;
+        size_t size;
+        uint32_t crc;
+    };
+    const Golden golden[] = {{30, 799, 0xecab5e1b}, {75, 976, 0x01895dce}, {90, 1217, 0xefee50dd}};
+    const Bgr24Image img = test::makePattern(47, 33, 2026);
+    for (const Golden& g : golden) {
+        JpegEncoder enc(g.quality);
+        const std::vector<uint8_t> file = encode(enc, img);
+        EXPECT_EQ(file.size(), g.size) << g.quality;
+        EXPECT_EQ(uint32_t(crc32(0, file.data(), uInt(file.size()))), g.crc) << g.quality;
+    }
 }
 
 TEST(JpegEncode, RejectsBadArguments)
