@@ -17,13 +17,13 @@ void writeDqt(BoundedWriter& w, int id, const JpegQuantTable& t)
         w.u8(t.entries[kJpegZigzag[k]]);
 }
 
-void writeDht(BoundedWriter& w, int classAndId, const JpegHuffmanSpec& spec)
+void writeDht(BoundedWriter& w, int classAndId, const JpegHuffmanSpec& table)
 {
     w.be16(0xFFC4);
-    w.be16(uint32_t(19 + spec.symbolCount));
+    w.be16(uint32_t(19 + table.symbolCount));
     w.u8(uint32_t(classAndId));
-    w.bytes(spec.bits, 16);
-    w.bytes(spec.symbols, size_t(spec.symbolCount));
+    w.bytes(table.bits, 16);
+    w.bytes(table.symbols, size_t(table.symbolCount));
 }
 
 } // namespace

@@ -137,7 +137,7 @@ const JpegColourTables& jpegColourTables()
     return tables;
 }
 
-int buildHuffmanCodes(const JpegHuffmanSpec& spec, JpegHuffmanCodes& out)
+int buildHuffmanCodes(const JpegHuffmanSpec& table, JpegHuffmanCodes& out)
 {
     for (int i = 0; i < 256; ++i) {
         out.code[i] = 0;
@@ -146,17 +146,17 @@ int buildHuffmanCodes(const JpegHuffmanSpec& spec, JpegHuffmanCodes& out)
     uint32_t code = 0;
     int k = 0;
     for (int len = 1; len <= 16; ++len) {
-        for (int i = 0; i < spec.bits[len - 1]; ++i) {
-            if (k >= spec.symbolCount || code >= (1u << len))
+        for (int i = 0; i < table.bits[len - 1]; ++i) {
+            if (k >= table.symbolCount || code >= (1u << len))
                 return 0;
-            out.code[spec.symbols[k]] = uint16_t(code);
-            out.length[spec.symbols[k]] = uint8_t(len);
+            out.code[table.symbols[k]] = uint16_t(code);
+            out.length[table.symbols[k]] = uint8_t(len);
             ++code;
             ++k;
         }
         code <<= 1;
     }
-    return k == spec.symbolCount ? 1 : 0;
+    return k == table.symbolCount ? 1 : 0;
 }
 
 int clampJpegQuality(int quality)

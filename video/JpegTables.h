@@ -40,7 +40,7 @@ struct JpegHuffmanCodes {
 
 // Builds the canonical codes of a table (T.81 Annex C). Returns 1, or 0 when
 // the bit counts describe more codes than fit (an invalid table).
-int buildHuffmanCodes(const JpegHuffmanSpec& spec, JpegHuffmanCodes& out);
+int buildHuffmanCodes(const JpegHuffmanSpec& table, JpegHuffmanCodes& out);
 
 // Quality 1..100 (0 counts as 1, above 100 as 100) to the percentage applied
 // to the base tables.

@@ -93,18 +93,18 @@ TEST(JpegTables, AanScaleFactorsAndZigzag)
 
 TEST(JpegTables, HuffmanTablesCodeEveryBaselineSymbol)
 {
-    for (const JpegHuffmanSpec* spec : {&kJpegAcLuma, &kJpegAcChroma}) {
+    for (const JpegHuffmanSpec* table : {&kJpegAcLuma, &kJpegAcChroma}) {
         JpegHuffmanCodes codes;
-        ASSERT_EQ(buildHuffmanCodes(*spec, codes), 1);
+        ASSERT_EQ(buildHuffmanCodes(*table, codes), 1);
         EXPECT_NE(codes.length[0x00], 0); // EOB
         EXPECT_NE(codes.length[0xF0], 0); // ZRL
         for (int run = 0; run < 16; ++run)
             for (int size = 1; size <= 10; ++size)
                 EXPECT_NE(codes.length[run * 16 + size], 0) << run << "/" << size;
     }
-    for (const JpegHuffmanSpec* spec : {&kJpegDcLuma, &kJpegDcChroma}) {
+    for (const JpegHuffmanSpec* table : {&kJpegDcLuma, &kJpegDcChroma}) {
         JpegHuffmanCodes codes;
-        ASSERT_EQ(buildHuffmanCodes(*spec, codes), 1);
+        ASSERT_EQ(buildHuffmanCodes(*table, codes), 1);
         for (int size = 0; size <= 11; ++size)
             EXPECT_NE(codes.length[size], 0);
     }
