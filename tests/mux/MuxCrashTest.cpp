@@ -13,6 +13,13 @@ TEST(MuxCrashTest, KilledMp4WriterLeavesAPlayableFile)
     crashAndCheck("mp4", 10, 1234, 600);
 }
 
+// Most kill moments fall inside an index refresh here: the previous index must
+// stay in force until the new one is complete.
+TEST(MuxCrashTest, Mp4WriterKilledDuringIndexRefreshesLeavesAPlayableFile)
+{
+    crashAndCheck("mp4-every", 10, 555, 400);
+}
+
 TEST(MuxCrashTest, KilledFlvWriterLeavesAPlayableFile)
 {
     crashAndCheck("flv", 10, 4321, 600);

@@ -4,7 +4,10 @@
 // After every refresh it appends "<pictures> <audio frames>\n" to the log with
 // one unbuffered write, so the killer knows what the file must hold at least.
 //
-// usage: mux_crash_writer mp4|flv OUTPUT LOG MICROSECONDS_PER_PICTURE
+// "mp4-every" refreshes after every picture once past 10 s, so that most kill
+// moments fall inside an index refresh.
+//
+// usage: mux_crash_writer mp4|mp4-every|flv OUTPUT LOG MICROSECONDS_PER_PICTURE
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -50,7 +53,8 @@ int main(int argc, char** argv)
 
     CMp4mux mp4;
     FlvWriter flv;
-    const bool is_mp4 = format == "mp4";
+    const bool every = format == "mp4-every";
+    const bool is_mp4 = format == "mp4" || every;
     if (is_mp4) {
         if (!mp4.Open(out, v.width, v.height, 25, a.sample_rate, a.channels) ||
             !mp4.WriteVideoHead(v.sps.data(), int(v.sps.size()), v.pps.data(), int(v.pps.size())))
@@ -85,7 +89,7 @@ int main(int argc, char** argv)
             if (!flv.WriteFlvVideo(tag.data(), int(tag.size()), key, t))
                 return 5;
         }
-        if (key && t > kRefreshAfterMs) {
+        if ((key || (every && refreshed)) && t > kRefreshAfterMs) {
             // The FLV writer refreshed its metadata inside WriteFlvVideo.
             if (is_mp4 && !mp4.SaveData())
                 return 6;

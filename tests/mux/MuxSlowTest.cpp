@@ -26,6 +26,7 @@ TEST(MuxSlowTest, ManyCrashCutPoints)
     if (!slowTestsWanted())
         GTEST_SKIP() << "slow: set QUILLET_SLOW_TESTS=1";
     crashAndCheck("mp4", 100, 99, 3000);
+    crashAndCheck("mp4-every", 100, 88, 1500);
     crashAndCheck("flv", 100, 77, 3000);
 }
 
