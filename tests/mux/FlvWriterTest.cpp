@@ -14,6 +14,7 @@
 
 #include "base/ByteOrder.h"
 #include "mux/flv/FlvWriter.h"
+#include "tests/mux/AllocationCounter.h"
 #include "tests/mux/MuxTestMedia.h"
 
 using namespace quillet;
@@ -244,6 +245,28 @@ TEST_F(FlvWriterTest, FullDiskIsReportedAndEarlierTagsStayReadable)
     const DecodeReport r = decodeAndList(path);
     EXPECT_GE(r.video.size(), refreshed);
     EXPECT_EQ("", r.errors);
+}
+
+TEST_F(FlvWriterTest, WritingTagsAllocatesNothing)
+{
+    start();
+    const Bytes tag = flvVideoTag(testVideo().samples[3], false, 40);
+    const Bytes key_tag = flvVideoTag(testVideo().samples[0], true, 20000);
+    const Bytes& record = testAudioStereo().records[5];
+    const uint32_t ts = 64;
+    int ok = 1;
+    size_t allocations = 0;
+    {
+        CountAllocations count;
+        for (int i = 0; i < 2000; ++i) {
+            ok &= flv.WriteFlvVideo(tag.data(), int(tag.size()), 0, 40);
+            ok &= flv.WriteFlvAudio(record.data(), int(record.size()), &ts, 1);
+        }
+        ok &= flv.WriteFlvVideo(key_tag.data(), int(key_tag.size()), 1, 20000);
+        allocations = allocationsCounted();
+    }
+    EXPECT_EQ(1, ok);
+    EXPECT_EQ(0u, allocations);
 }
 
 } // namespace

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "mux/mp4/Mp4Mux.h"
+#include "tests/mux/AllocationCounter.h"
 #include "tests/mux/Mp4BoxReader.h"
 #include "tests/mux/MuxTestMedia.h"
 
@@ -505,6 +506,36 @@ TEST_F(Mp4MuxTest, FullSoundTableStartsAContinuationInsteadOfOverwriting)
     EXPECT_EQ(CMp4mux::kSplitAudioSamples, be32At(w.file, stsz.payload() + 8));
     std::remove(path.c_str());
     std::remove(next.c_str());
+}
+
+} // namespace
+
+namespace {
+
+TEST_F(Mp4MuxTest, WritingSamplesAllocatesNothing)
+{
+    {
+        CountAllocations count; // the counter itself sees allocations
+        ::operator delete(::operator new(16));
+        ASSERT_EQ(1u, allocationsCounted());
+    }
+    openWithHead();
+    const Bytes picture = pattern(3000, 1);
+    const Bytes frame = pattern(300, 2);
+    video(3000, 40, 1);
+    ASSERT_EQ(1, mux.SaveData());
+    int ok = 1;
+    size_t allocations = 0;
+    {
+        CountAllocations count;
+        for (int i = 0; i < 5000; ++i) {
+            ok &= mux.WriteVideo(reinterpret_cast<const char*>(picture.data()), int(picture.size()), 40, i % 25 == 0);
+            ok &= mux.WriteAudio(reinterpret_cast<const char*>(frame.data()), int(frame.size()), 32);
+        }
+        allocations = allocationsCounted();
+    }
+    EXPECT_EQ(1, ok);
+    EXPECT_EQ(0u, allocations);
 }
 
 } // namespace
