@@ -36,6 +36,7 @@ struct VideoFrameJob {
     uint32_t advance = 1;           // frame slots this frame covers
     bool keyFrame = false;          // the session's key-frame decision
     uint32_t timestampMs = 0;       // framesCounted * 1000 / fps
+    uint32_t endTimestampMs = 0;    // (framesCounted + advance) * 1000 / fps
     // Set by the output: bytes coded for this frame, and a limit reached that
     // must end the recording (image count).
     uint32_t codedBytes = 0;

@@ -8,7 +8,6 @@ namespace quillet {
 int Mp4Output::open(const OutputOpenParams& params, const char** failureKey)
 {
     sound_ = params.sound;
-    lastVideoTimestampMs_ = 0;
     if (!coder_.open(params)) {
         *failureKey = "h264Err";
         return 0;
@@ -43,9 +42,12 @@ void Mp4Output::videoFrame(VideoFrameJob& job)
     // bytes from the first length to the trailing tag size are the sample.
     const char* sample = reinterpret_cast<const char*>(coder_.packet() + kFlvAvcNalOffset);
     const int sampleLength = static_cast<int>(length - kFlvAvcVideoTagOverhead);
+    // The writer stores the duration with this sample, so it must be the time
+    // this picture stands for: its own slots. The gap since the previous
+    // picture would start every picture one slot early and give the first a
+    // duration of zero.
     SessionGuard g(*job.lock);
-    mux_.WriteVideo(sample, sampleLength, job.timestampMs - lastVideoTimestampMs_, key ? 1 : 0);
-    lastVideoTimestampMs_ = job.timestampMs;
+    mux_.WriteVideo(sample, sampleLength, job.endTimestampMs - job.timestampMs, key ? 1 : 0);
     if (key && job.timestampMs > kIndexRefreshAfterMs)
         mux_.SaveData();
 }

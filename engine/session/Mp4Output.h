@@ -26,7 +26,6 @@ private:
     H264FrameCoder coder_;
     CMp4mux mux_;
     bool sound_ = false;
-    uint32_t lastVideoTimestampMs_ = 0;
 };
 
 } // namespace quillet

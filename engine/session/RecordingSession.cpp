@@ -404,6 +404,7 @@ void RecordingSession::frameTick()
     job.advance = advance;
     job.keyFrame = key;
     job.timestampMs = frameTimestampMs(counted, framesPerSecond_);
+    job.endTimestampMs = frameTimestampMs(counted + advance, framesPerSecond_);
     output_->videoFrame(job);
 
     {

@@ -272,5 +272,135 @@ TEST(CliRecording, MissingSoundServerRecordsPictureOnly)
     EXPECT_EQ(probe(file, "a:0", "stream=codec_name"), "");
 }
 
+// Times (s) at which the picture's top-left region turns white.
+std::vector<double> flashTimes(const std::string& file)
+{
+    const std::string csv = commandOutput("ffprobe -v error -f lavfi -i \"movie='" + file +
+                                          "',signalstats\" -show_entries frame=pts_time:frame_tags=lavfi.signalstats.YAVG"
+                                          " -of csv=p=0 2>/dev/null");
+    std::vector<double> out;
+    double prev = 0;
+    size_t pos = 0;
+    while (pos < csv.size()) {
+        size_t end = csv.find('\n', pos);
+        if (end == std::string::npos)
+            end = csv.size();
+        const std::string line = csv.substr(pos, end - pos);
+        pos = end + 1;
+        const size_t comma = line.find(',');
+        if (comma == std::string::npos)
+            continue;
+        const double t = std::atof(line.c_str());
+        const double y = std::atof(line.c_str() + comma + 1);
+        if (y > 128 && prev <= 128)
+            out.push_back(t);
+        prev = y;
+    }
+    return out;
+}
+
+// Times (s) at which a click starts after at least 300 ms of quiet.
+std::vector<double> clickTimes(const std::vector<int16_t>& pcm, double rate)
+{
+    std::vector<double> out;
+    long quiet = 0;
+    for (size_t i = 0; i < pcm.size(); ++i) {
+        if (std::abs(int(pcm[i])) > 3000) {
+            if (quiet > rate * 0.3)
+                out.push_back(double(i) / rate);
+            quiet = 0;
+        } else {
+            ++quiet;
+        }
+    }
+    return out;
+}
+
+// Records the flash-and-click scene and returns (click, flash) offsets in ms
+// for every click at or after `from` seconds.
+std::vector<double> avOffsets(int seconds, double from, std::string* report)
+{
+    // The clicks go into the stand-in microphone and are recorded from the
+    // default recording device.
+    const std::string folder = tempFolder();
+    const std::string file = folder + "sync.mp4";
+    const pid_t scene = spawn({"./av_sync_scene", std::to_string(seconds + 3), "2000", "micfeed"});
+    const pid_t rec = spawn({cli(), "record", "-o", file, "--seconds", std::to_string(seconds), "--fps", "25", "--area",
+                             "0,0,640,480", "--sound", "on", "--source", "0", "--no-countdown", "-y"});
+    const int rc = waitExit(rec);
+    kill(scene, SIGTERM);
+    waitExit(scene);
+    std::vector<double> offsets;
+    if (rc != 0) {
+        *report = "recorder failed";
+        return offsets;
+    }
+    const std::vector<double> flashes = flashTimes(file);
+    const std::vector<double> clicks = clickTimes(decodeSound(file), 32000);
+    *report = "flashes:";
+    for (double f : flashes)
+        *report += " " + std::to_string(f);
+    *report += " clicks:";
+    for (double c : clicks)
+        *report += " " + std::to_string(c);
+    for (double c : clicks) {
+        if (c < from || flashes.empty())
+            continue;
+        double best = flashes[0];
+        for (double f : flashes)
+            if (std::abs(f - c) < std::abs(best - c))
+                best = f;
+        // A click whose flash fell before the first frame has no partner.
+        if (std::abs(best - c) < 0.5)
+            offsets.push_back((best - c) * 1000); // negative: the click comes after the flash
+    }
+    return offsets;
+}
+
+// Measured on the headless desktop at 25 fps: the click comes 88..104 ms after
+// the flash. Of that, 32 ms is AAC's decoder delay that the MP4 file does not
+// declare (its audio edit list starts at media time 0), and about 40 ms is the
+// frame stamping: a picture captured at slot n is stamped with the slot count
+// before it. The remainder is the sound server's latency. This bound and the
+// spread catch regressions; it is not yet the 60 ms the recorder aims for.
+constexpr double kSyncBoundMs = 120.0;
+// Offsets may wobble by one frame period (a flash lands in this frame or the
+// next: 40 ms at 25 fps) and the scene's 10 ms loop, but must not drift:
+// sound and picture keep one clock.
+constexpr double kSyncSpreadMs = 50.0;
+
+void expectSynchronised(const std::vector<double>& offsets, const std::string& report)
+{
+    ASSERT_GE(offsets.size(), 3u) << report;
+    double lo = offsets[0], hi = offsets[0];
+    for (double ms : offsets) {
+        EXPECT_LE(std::abs(ms), kSyncBoundMs) << report;
+        lo = std::min(lo, ms);
+        hi = std::max(hi, ms);
+    }
+    EXPECT_LE(hi - lo, kSyncSpreadMs) << report;
+    std::printf("A/V offsets (ms, negative: sound later):");
+    for (double ms : offsets)
+        std::printf(" %.0f", ms);
+    std::printf("\n");
+}
+
+TEST(CliRecording, FlashAndClickStayTogether)
+{
+    REQUIRE_DESKTOP();
+    std::string report;
+    expectSynchronised(avOffsets(9, 0.5, &report), report);
+}
+
+TEST(CliRecording, FlashAndClickStayTogetherAfterAMinute)
+{
+    REQUIRE_DESKTOP();
+    if (!std::getenv("QUILLET_SLOW_TESTS") || std::string(std::getenv("QUILLET_SLOW_TESTS")) != "1")
+        GTEST_SKIP() << "slow: set QUILLET_SLOW_TESTS=1";
+    std::string report;
+    // Every click from the start to past the minute: no drift between them.
+    expectSynchronised(avOffsets(68, 0.5, &report), report);
+}
+
 } // namespace
 } // namespace quillet

@@ -146,6 +146,10 @@ TEST(OutputFiles, Mp4WithSoundPlays)
     ASSERT_EQ(s.stop(), 1);
     EXPECT_TRUE(rig.host.messages.empty());
     checkH264AacFile(file, 4, 10);
+    // Each picture stands for its own slot: 0, 100, 200 ms, none with zero length.
+    const std::string pts = commandOutput("ffprobe -v error -select_streams v:0 -show_entries packet=pts_time,"
+                                          "duration_time -of csv=p=0 '" + file + "' | head -n 3");
+    EXPECT_EQ(pts, "0.000000,0.100000\n0.100000,0.100000\n0.200000,0.100000\n");
 }
 
 TEST(OutputFiles, FlvWithSoundPlays)
