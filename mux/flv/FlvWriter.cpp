@@ -10,6 +10,7 @@ int FlvWriter::CreateFlvFile(const char* path)
 {
     if (!path || !*path)
         return 0;
+    good_end_ = 0;
     return file_.open(path);
 }
 
