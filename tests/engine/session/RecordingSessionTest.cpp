@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <atomic>
 #include <filesystem>
 #include <memory>
 
@@ -366,6 +367,82 @@ TEST(RecordingSession, VideoThreadAndSoundShareTheWriter)
     EXPECT_FALSE(rig.log->aacEnds.empty());
     for (size_t i = 1; i < rig.log->aacEnds.size(); ++i)
         EXPECT_EQ(rig.log->aacEnds[i] - rig.log->aacEnds[i - 1], 32u);
+}
+
+// A computer-sound entry that delivers a constant sample value, and counts
+// the calls of each kind.
+struct FakeLoopback {
+    static inline std::atomic<int> starts{0}, stops{0}, fetches{0};
+    static inline std::atomic<bool> silent{false};
+    static int32_t call(void* buffer, int32_t n)
+    {
+        if (n < 0) {
+            ++starts;
+            return 1;
+        }
+        if (n == 0) {
+            ++stops;
+            return 0;
+        }
+        if (n <= 100)
+            return 0;
+        ++fetches;
+        if (silent)
+            return 0;
+        int16_t* p = static_cast<int16_t*>(buffer);
+        for (int32_t i = 0; i < n / 2; ++i)
+            p[i] = 1234;
+        return n;
+    }
+};
+
+TEST(RecordingSession, ComputerSoundTakesOverWhenTheDeviceFails)
+{
+    SoundRig rig;
+    AudioSystemInfo info;
+    info.defaultSinkMonitor = "speaker.monitor";
+    rig.env.sources.build(info);
+    rig.env.lookbackCall = &FakeLoopback::call;
+    rig.env.clock = nullptr;
+    rig.env.runVideoThread = true;
+    rig.audio.openSucceeds = false; // the recording device cannot be opened
+    rig.settings.audioSourceIndex = rig.env.sources.sourceCount();
+    FakeLoopback::starts = FakeLoopback::stops = FakeLoopback::fetches = 0;
+    auto s = rig.make();
+    ASSERT_EQ(rig.start(*s), 1);
+    EXPECT_EQ(FakeLoopback::starts.load(), 1);
+    EXPECT_TRUE(rig.host.messages.empty()) << "no warning: computer sound is recorded";
+    usleep(1200 * 1000);
+    const auto c = s->counters();
+    // About a second of sound paced by the tick count, in 160 ms chunks.
+    EXPECT_GE(c.audioMs, 640u);
+    EXPECT_LE(c.audioMs, 1600u);
+    EXPECT_EQ(c.soundLevel, 1234);
+    EXPECT_EQ(s->stop(), 1);
+    EXPECT_EQ(s->stopWaitOverruns(), 0);
+    EXPECT_EQ(FakeLoopback::stops.load(), 1);
+    EXPECT_FALSE(rig.log->aacEnds.empty());
+}
+
+TEST(RecordingSession, ComputerSoundWithNothingPlayingIsSilenceOfTheRightLength)
+{
+    SoundRig rig;
+    AudioSystemInfo info;
+    info.defaultSinkMonitor = "speaker.monitor";
+    rig.env.sources.build(info);
+    rig.env.lookbackCall = &FakeLoopback::call;
+    rig.settings.audioSourceIndex = rig.env.sources.sourceCount();
+    FakeLoopback::silent = true;
+    auto s = rig.make();
+    ASSERT_EQ(rig.start(*s), 1);
+    rig.run(*s, 100);
+    // The device's buffer carries the microphone; the computer's sound (none)
+    // replaces it, and the track still grows by the buffer's length.
+    s->onAudioChunk(&rig.audio, rig.audio.fill(3000));
+    EXPECT_EQ(s->counters().audioMs, 160u);
+    EXPECT_EQ(s->counters().soundLevel, 0);
+    s->stop();
+    FakeLoopback::silent = false;
 }
 
 } // namespace
