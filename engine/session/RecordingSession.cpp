@@ -294,9 +294,8 @@ int RecordingSession::stop()
     releaseAll();
     soundLevel_ = 0;
     host_.stateChanged(Stopped);
-    const int fpsUsed = framesPerSecond_;
+    // The working rate (SWF caps it) goes back to the stored setting.
     framesPerSecond_ = storedFramesPerSecond_;
-    (void)fpsUsed;
 
     if (exiting_)
         return 1;
@@ -407,12 +406,16 @@ void RecordingSession::frameTick()
     job.endTimestampMs = frameTimestampMs(counted + advance, framesPerSecond_);
     output_->videoFrame(job);
 
+    bool writerFailed = false;
     {
         SessionGuard g(lock_);
         bytesSinceKey_ += job.codedBytes;
         framesCounted_ += advance;
+        writerFailed = output_->failed();
     }
-    if (job.requestStop)
+    // A writer that failed (disk full) keeps what it had; recording on into
+    // nothing would only hide the loss until the end.
+    if (job.requestStop || writerFailed)
         requestStopFromWorker();
 }
 

@@ -201,6 +201,19 @@ TEST(RecordingSession, ALimitPausesAndPostsTheStopCommand)
     EXPECT_EQ(s->stop(), 1);
 }
 
+TEST(RecordingSession, AFailedWriterEndsTheRecordingAndSaysSo)
+{
+    Rig rig;
+    rig.log->failAfterFrame = true; // the disk fills up
+    auto s = rig.make();
+    ASSERT_EQ(rig.start(*s), 1);
+    rig.run(*s, 100);
+    EXPECT_EQ(s->state(), RecordingSession::Paused);
+    EXPECT_EQ(rig.host.commands, std::vector<int>{kCommandStop});
+    EXPECT_EQ(s->stop(), 1);
+    EXPECT_EQ(rig.host.messages, std::vector<std::string>{"fileErr"});
+}
+
 TEST(RecordingSession, StopTwiceAndStopWhileExiting)
 {
     Rig rig;

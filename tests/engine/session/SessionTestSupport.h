@@ -61,6 +61,8 @@ struct OutputLog {
     int opens = 0, closes = 0;
     const char* failKey = nullptr; // open fails with this key
     bool stopAfterFrame = false;   // asks for the stop at the next frame
+    bool failAfterFrame = false;   // reports a write failure after the next frame
+    bool failedNow = false;
     std::vector<uint32_t> advances, timestamps, counted;
     std::vector<bool> keys;
     std::vector<uint32_t> aacEnds, aacDurations;
@@ -91,6 +93,7 @@ public:
         log_->keys.push_back(job.keyFrame);
         job.produced = true;
         job.requestStop = log_->stopAfterFrame;
+        log_->failedNow = log_->failAfterFrame;
     }
     void soundAac(const uint8_t*, size_t, const uint32_t* endMs, const uint32_t* durationMs, int count) override
     {
@@ -106,7 +109,7 @@ public:
         log_->closedFrames = framesCounted;
         return 1;
     }
-    bool failed() const override { return false; }
+    bool failed() const override { return log_->failedNow; }
 
 private:
     std::shared_ptr<OutputLog> log_;
