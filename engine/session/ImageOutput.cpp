@@ -56,11 +56,13 @@ void ImageOutput::videoFrame(VideoFrameJob& job)
     grabber.mapAndShrink();
 
     // Tile 0 (top-left) does not take part: a clock or a blinking icon there
-    // would otherwise write an image every frame.
+    // would otherwise write an image every frame. A small area has that one
+    // tile only, and then it must count, or no image would ever be written.
     Rect u{};
     bool any = false;
     int64_t sum = 0;
-    for (int i = 1; i < grabber.tileCount(); ++i) {
+    const int firstTile = grabber.tileCount() > 1 ? 1 : 0;
+    for (int i = firstTile; i < grabber.tileCount(); ++i) {
         const FrameTile t = grabber.tile(i);
         if (!t.isDirty())
             continue;

@@ -228,5 +228,25 @@ TEST(OutputFiles, ImagesOnlyWhenTheScreenChanges)
     }
 }
 
+TEST(OutputFiles, ASmallAreaWithOneTileStillWritesImages)
+{
+    FileRig rig(320, 240); // one tile: the top-left one
+    const std::string folder = tempFolder();
+    rig.settings.outputFileName = folder + "small.jpg";
+    RecordingSession s(rig.host, rig.env);
+    ASSERT_EQ(s.start(rig.settings, "images", true, "", 5), 1);
+    rig.clock.now += 100;
+    s.frameTick();
+    const int first = countFiles(folder, ".jpg");
+    rig.clock.now += 100;
+    s.frameTick();
+    EXPECT_EQ(countFiles(folder, ".jpg"), first) << "still";
+    rig.screen.fill(Rect{0, 0, 320, 240}, 0x00FF00);
+    rig.clock.now += 100;
+    s.frameTick();
+    EXPECT_EQ(countFiles(folder, ".jpg"), first + 1) << "a change of the only tile writes an image";
+    s.stop();
+}
+
 } // namespace
 } // namespace quillet
