@@ -27,9 +27,9 @@ size_t write_avc_video_tag(uint8_t* out, size_t capacity, uint32_t timestamp_ms,
         const size_t c = write_nal_unit(w, nals[i], StartCode::None);
         w.patchBE32(length_at, static_cast<uint32_t>(c));
     }
-    const size_t data_size = w.size() - kFlvTagHeaderSize;
+    const size_t data_size = w.size() - kAvcTagHeaderSize;
     w.patchBE24(1, static_cast<uint32_t>(data_size));
-    w.be32(static_cast<uint32_t>(kFlvTagHeaderSize + data_size)); // previous tag size
+    w.be32(static_cast<uint32_t>(kAvcTagHeaderSize + data_size)); // previous tag size
     return w.ok() ? w.size() : 0;
 }
 
@@ -60,9 +60,9 @@ size_t write_avc_sequence_header_tag(uint8_t* out, size_t capacity, uint32_t tim
         return 0;
     putBE16(out + sps_length_at, static_cast<uint32_t>(s));
     putBE16(out + pps_length_at, static_cast<uint32_t>(p));
-    const size_t data_size = w.size() - kFlvTagHeaderSize;
+    const size_t data_size = w.size() - kAvcTagHeaderSize;
     w.patchBE24(1, static_cast<uint32_t>(data_size));
-    w.be32(static_cast<uint32_t>(kFlvTagHeaderSize + data_size)); // previous tag size
+    w.be32(static_cast<uint32_t>(kAvcTagHeaderSize + data_size)); // previous tag size
     return w.ok() ? w.size() : 0;
 }
 

@@ -10,7 +10,7 @@
 // MP4 writer can take the length-prefixed NAL units from offset 16 on.
 namespace quillet {
 
-constexpr size_t kFlvTagHeaderSize = 11;
+constexpr size_t kAvcTagHeaderSize = 11;
 constexpr uint8_t kFlvVideoTagType = 0x09;
 // Offset of the first 4-byte NAL length in a video tag.
 constexpr size_t kFlvAvcNalOffset = 16;

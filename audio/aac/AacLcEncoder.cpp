@@ -8,6 +8,7 @@ extern "C" {
 #include <libavutil/channel_layout.h>
 #include <libavutil/dict.h>
 #include <libavutil/frame.h>
+#include <libavutil/log.h>
 }
 
 #include "audio/aac/AdtsHeader.h"
@@ -35,6 +36,16 @@ constexpr int kBandwidthHzPerKbps = 250;
 // Silent frames fed at open, at most, until the encoder hands back its first
 // packet; the library needs one frame of look-ahead.
 constexpr int kMaxPrimingFrames = 4;
+
+// The encoder prints statistics at information level when it closes; they
+// mean nothing to someone recording the screen. Warnings and errors still show.
+// Only the library's untouched default level is lowered, so a program that set
+// its own level keeps it.
+void quietInformationLines()
+{
+    if (av_log_get_level() == AV_LOG_INFO)
+        av_log_set_level(AV_LOG_WARNING);
+}
 
 bool acceptedRate(int rate) { return rate == 32000 || rate == 44100 || rate == 48000; }
 
@@ -105,6 +116,7 @@ AacLcEncoder* aacEncoderOpen(int sampleRate, unsigned totalKbps, int channels, i
     const AVCodec* codec = avcodec_find_encoder_by_name("aac");
     if (!codec)
         return nullptr;
+    quietInformationLines();
 
     auto enc = std::make_unique<AacLcEncoder>();
     enc->sampleRate = sampleRate;

@@ -57,10 +57,10 @@ int main(int argc, char** argv)
     };
     paint(false);
 
-    pa_sample_spec spec{};
-    spec.format = PA_SAMPLE_S16LE;
-    spec.rate = kRate;
-    spec.channels = 1;
+    pa_sample_spec sampleSpec{};
+    sampleSpec.format = PA_SAMPLE_S16LE;
+    sampleSpec.rate = kRate;
+    sampleSpec.channels = 1;
     pa_buffer_attr attr{};
     attr.maxlength = static_cast<uint32_t>(-1);
     attr.tlength = kBlockFrames * 2 * 3; // about 30 ms queued
@@ -69,7 +69,7 @@ int main(int argc, char** argv)
     attr.fragsize = static_cast<uint32_t>(-1);
     int err = 0;
     const char* sink = argc > 3 ? argv[3] : nullptr; // null: the default output
-    pa_simple* pa = pa_simple_new(nullptr, "av_sync_scene", PA_STREAM_PLAYBACK, sink, "clicks", &spec, nullptr,
+    pa_simple* pa = pa_simple_new(nullptr, "av_sync_scene", PA_STREAM_PLAYBACK, sink, "clicks", &sampleSpec, nullptr,
                                   &attr, &err);
     if (!pa) {
         std::fprintf(stderr, "av_sync_scene: %s\n", pa_strerror(err));
