@@ -50,6 +50,7 @@ int32_t LoopbackCapture::start(uint8_t* formatRecord)
     requested_ = {want.channels, want.sampleRate, 16};
     source_ = {got.channels, got.sampleRate, got.bitsPerSample};
     got.write(formatRecord);
+    phase_ = 0;
     capturing_ = true;
     return 1;
 }
@@ -87,8 +88,9 @@ int32_t LoopbackCapture::fetch(uint8_t* out, int32_t n)
             consumed_ = 0;
         }
         const ConvertPass pass = convertLoopbackPass(packet_ + consumed_, packetBytes_ - consumed_, source_, requested_,
-                                                     out + written, want - written);
+                                                     out + written, want - written, phase_);
         written += pass.bytesWritten;
+        phase_ = pass.nextPhase;
         consumed_ += static_cast<uint32_t>(pass.bytesConsumed);
         if (consumed_ >= packetBytes_) {
             device_->releasePacket();

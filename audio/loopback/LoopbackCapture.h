@@ -42,6 +42,9 @@ private:
     const uint8_t* packet_ = nullptr;
     uint32_t packetBytes_ = 0;
     uint32_t consumed_ = 0;
+    // Carries the rate conversion across packets and fetches (see
+    // convertLoopbackPass), so the sound keeps the device's pace.
+    uint64_t phase_ = 0;
     std::vector<uint8_t> silence_; // stands in for a gap's missing data
     std::string error_;
 };

@@ -13,7 +13,7 @@ inline void putSample(uint8_t* p, int32_t v) { putLE16(p, static_cast<uint16_t>(
 } // namespace
 
 ConvertPass convertLoopbackPass(const uint8_t* src, size_t srcBytes, const PcmLayout& device,
-                                const PcmLayout& requested, uint8_t* out, size_t outBytes)
+                                const PcmLayout& requested, uint8_t* out, size_t outBytes, uint64_t phase)
 {
     ConvertPass pass;
     const uint32_t c = requested.channels;
@@ -32,16 +32,19 @@ ConvertPass convertLoopbackPass(const uint8_t* src, size_t srcBytes, const PcmLa
     const uint64_t rd = device.sampleRate;
     const uint64_t rq = requested.sampleRate;
 
+    // pos: the next output frame's place in the source, in 1/rq frames.
+    uint64_t pos = phase;
     uint64_t k = 0;
-    uint64_t lastUsed = 0;
-    for (;; ++k) {
-        const uint64_t i = k * rd / rq;
+    for (;; ++k, pos += rd) {
+        const uint64_t i = pos / rq;
         if (i >= srcFrames) {
             pass.bytesConsumed = srcBytes;
+            pass.nextPhase = pos - srcFrames * rq;
             break;
         }
         if (k >= space) {
-            pass.bytesConsumed = static_cast<size_t>(lastUsed) * srcFrameBytes;
+            pass.bytesConsumed = static_cast<size_t>(i) * srcFrameBytes;
+            pass.nextPhase = pos - i * rq;
             break;
         }
         const uint8_t* s = src + i * srcFrameBytes;
@@ -52,7 +55,6 @@ ConvertPass convertLoopbackPass(const uint8_t* src, size_t srcBytes, const PcmLa
             putSample(o, sampleAt(s));
             putSample(o + 2, d == 2 ? sampleAt(s + 2) : 0);
         }
-        lastUsed = i;
     }
     pass.bytesWritten = static_cast<size_t>(k) * outFrameBytes;
     return pass;

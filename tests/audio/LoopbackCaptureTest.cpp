@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <deque>
 #include <memory>
@@ -110,6 +111,8 @@ std::vector<uint8_t> rampPacket(int first, int frames)
     return b;
 }
 
+int16_t getFirstSample(const uint8_t* p) { return static_cast<int16_t>(p[0] | p[1] << 8); }
+
 struct Rig {
     FakeState state;
     LoopbackCapture capture{std::make_unique<FakeDevice>(state)};
@@ -176,7 +179,7 @@ TEST(LoopbackCapture, SmallCountsDoNothingAndNullBuffersAreSafe)
     EXPECT_EQ(rig.capture.call(out.data(), 101), 100); // whole stereo frames only
 }
 
-TEST(LoopbackCapture, FetchSpansPacketsAndRereadsTheLastFrameUsed)
+TEST(LoopbackCapture, FetchSpansPacketsAndKeepsThePickPatternAcrossThem)
 {
     Rig rig;
     std::vector<uint8_t> rec = requestRecord(1, 32000);
@@ -186,22 +189,22 @@ TEST(LoopbackCapture, FetchSpansPacketsAndRereadsTheLastFrameUsed)
     ASSERT_EQ(rig.capture.call(out.data(), 10240), 10240);
     EXPECT_EQ(rig.state.releases, 0) << "the packet is not used up yet";
 
-    // The next fetch starts again at frame floor(5119 * 3 / 2) = 7678, with
-    // the pick pattern restarting there.
+    // 5120 outputs took frames 0..7679; the next fetch goes on at 7680.
     std::vector<int16_t> s(4);
     ASSERT_EQ(rig.capture.call(out.data(), 200), 200);
     std::memcpy(s.data(), out.data(), 8);
-    EXPECT_EQ(s, (std::vector<int16_t>{7678, 7679, 7681, 7682}));
+    EXPECT_EQ(s, (std::vector<int16_t>{7680, 7681, 7683, 7684}));
 
     // The rest of the first packet and all of a second one in one fetch.
     rig.add(rampPacket(20000, 480));
     const int32_t n = rig.capture.call(out.data(), 10240);
     EXPECT_EQ(rig.state.releases, 2);
-    // 10000 - 7678 - 148 = 2174 frames left give 1450 outputs, then 320 come
-    // from the second packet.
-    EXPECT_EQ(n, (1450 + 320) * 2);
-    std::memcpy(s.data(), out.data() + 1450 * 2, 8);
-    EXPECT_EQ(s, (std::vector<int16_t>{20000, 20001, 20003, 20004}));
+    // 10000 - 7680 - 150 = 2170 frames left give 1447 outputs, the last one
+    // half a frame before the packet's end; the second packet's 480 frames
+    // then give 320, picking on from that half frame.
+    EXPECT_EQ(n, (1447 + 320) * 2);
+    std::memcpy(s.data(), out.data() + 1447 * 2, 8);
+    EXPECT_EQ(s, (std::vector<int16_t>{20000, 20002, 20003, 20005}));
     EXPECT_EQ(rig.capture.call(out.data(), 10240), 0) << "nothing left";
 }
 
@@ -267,6 +270,83 @@ TEST(LoopbackCapture, BrokenDeviceYieldsZeroSoTheCallerWritesSilence)
     std::vector<uint8_t> out(4000);
     EXPECT_EQ(rig.capture.call(out.data(), 4000), 0);
 }
+
+// The device hands out sound in packets of any size (a sound server's packets
+// range from one frame to thousands). However they are cut, N seconds of the
+// device's sound must become N seconds at the requested rate, and output frame
+// K must be source frame floor(K * deviceRate / requestedRate) counted from
+// the start of the capture, not from the start of each packet or fetch.
+struct RateCase {
+    uint16_t deviceChannels;
+    uint32_t deviceRate;
+    uint16_t channels;
+    uint32_t rate;
+};
+
+class LoopbackCaptureRate : public ::testing::TestWithParam<RateCase> {};
+
+TEST_P(LoopbackCaptureRate, TenSecondsInAnyPacketsGiveTenSecondsWithTheRightFrames)
+{
+    const RateCase rc = GetParam();
+    Rig rig;
+    rig.state.format.channels = rc.deviceChannels;
+    rig.state.format.sampleRate = rc.deviceRate;
+    rig.state.format.blockAlign = static_cast<uint16_t>(2 * rc.deviceChannels);
+    rig.state.format.avgBytesPerSecond = rc.deviceRate * 2 * rc.deviceChannels;
+    std::vector<uint8_t> rec = requestRecord(rc.channels, rc.rate);
+    ASSERT_EQ(rig.capture.call(rec.data(), -1), 1);
+
+    // Every sample of source frame i holds i (wrapping at 16 bits), so each
+    // output frame tells which source frame it came from.
+    const uint64_t seconds = 10;
+    const uint64_t sourceFrames = seconds * rc.deviceRate;
+    const size_t fetchBytes = 20480; // one MP4 sound buffer of stereo (5 AAC frames)
+    const size_t outFrameBytes = 2u * rc.channels;
+    uint32_t lcg = 12345;
+    uint64_t next = 0;
+    std::vector<uint8_t> out(fetchBytes);
+    std::vector<int16_t> got;
+    while (next < sourceFrames || !rig.state.packets.empty()) {
+        // A few packets of 1 to 700 frames arrive between fetches.
+        for (int p = 0; p < 4 && next < sourceFrames; ++p) {
+            lcg = lcg * 1103515245u + 12345u;
+            const uint64_t frames = std::min<uint64_t>(1 + (lcg >> 8) % 700, sourceFrames - next);
+            std::vector<int16_t> s(frames * rc.deviceChannels);
+            for (uint64_t i = 0; i < frames; ++i)
+                for (uint16_t ch = 0; ch < rc.deviceChannels; ++ch)
+                    s[i * rc.deviceChannels + ch] = static_cast<int16_t>(next + i);
+            std::vector<uint8_t> b(s.size() * 2);
+            std::memcpy(b.data(), s.data(), b.size());
+            rig.add(std::move(b));
+            next += frames;
+        }
+        const int32_t n = rig.capture.call(out.data(), static_cast<int32_t>(fetchBytes));
+        ASSERT_GE(n, 0);
+        ASSERT_EQ(static_cast<size_t>(n) % outFrameBytes, 0u);
+        for (size_t k = 0; k < static_cast<size_t>(n); k += outFrameBytes)
+            got.push_back(static_cast<int16_t>(getFirstSample(out.data() + k)));
+        if (n == 0 && next >= sourceFrames)
+            break;
+    }
+    // Exact conversion over time: the frames whose pick lies inside the source.
+    const uint64_t expected = (sourceFrames * rc.rate + rc.deviceRate - 1) / rc.deviceRate;
+    EXPECT_EQ(got.size(), expected) << "sound drifts by " << (static_cast<double>(got.size()) - expected) << " frames";
+    size_t wrong = 0;
+    for (size_t k = 0; k < got.size(); ++k)
+        if (got[k] != static_cast<int16_t>(k * rc.deviceRate / rc.rate) && ++wrong == 1)
+            ADD_FAILURE() << "output frame " << k << " took source frame " << got[k];
+    EXPECT_EQ(wrong, 0u);
+}
+
+void PrintTo(const RateCase& c, std::ostream* os)
+{
+    *os << c.deviceChannels << "ch " << c.deviceRate << " Hz -> " << c.channels << "ch " << c.rate << " Hz";
+}
+
+INSTANTIATE_TEST_SUITE_P(Rates, LoopbackCaptureRate,
+                         ::testing::Values(RateCase{2, 48000, 2, 32000}, RateCase{2, 48000, 1, 32000},
+                                           RateCase{1, 44100, 2, 32000}, RateCase{2, 16000, 2, 32000},
+                                           RateCase{2, 48000, 2, 48000}));
 
 } // namespace
 } // namespace quillet

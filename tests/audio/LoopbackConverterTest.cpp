@@ -41,8 +41,10 @@ TEST(LoopbackConverter, StereoDeviceToMonoAtTwoThirdsRateAveragesThePickedFrame)
         const size_t i = k * 3 / 2;
         ASSERT_EQ(o[k], (src[2 * i] + src[2 * i + 1]) >> 1) << "k=" << k;
     }
-    // The last frame used (floor(5119 * 1.5) = 7678) is read again next pass.
-    EXPECT_EQ(pass.bytesConsumed, 7678u * 4);
+    // 5120 outputs cover exactly 7680 source frames: the next pass starts at
+    // frame 7680 with no phase left over.
+    EXPECT_EQ(pass.bytesConsumed, 7680u * 4);
+    EXPECT_EQ(pass.nextPhase, 0u);
 }
 
 TEST(LoopbackConverter, MeanOfNegativeSamplesRoundsDownArithmetically)
@@ -96,10 +98,36 @@ TEST(LoopbackConverter, PacketRunningOutIsConsumedWholeAndSpaceCountsWholeFrames
     EXPECT_EQ(p.bytesWritten, 320u * 4);
     EXPECT_EQ(p.bytesConsumed, in.size());
 
-    // 7 bytes of stereo space hold one frame only.
+    // 7 bytes of stereo space hold one frame only; the next pick lies half
+    // way into source frame 1 (16000 of 32000).
     p = convertLoopbackPass(in.data(), in.size(), {2, 48000, 16}, {2, 32000, 16}, out.data(), 7);
     EXPECT_EQ(p.bytesWritten, 4u);
-    EXPECT_EQ(p.bytesConsumed, 0u); // frame 0 is read again
+    EXPECT_EQ(p.bytesConsumed, 4u);
+    EXPECT_EQ(p.nextPhase, 16000u);
+}
+
+TEST(LoopbackConverter, PhaseCarriesTheRateAcrossPackets)
+{
+    // Packets of 7 frames at 48000 into 32000: 7 * 2/3 = 4.67 outputs each.
+    // Restarting the pick in every packet would give 5 outputs per packet and
+    // run 7% long; carried over, three packets give exactly 14.
+    std::vector<int16_t> src(21);
+    for (int i = 0; i < 21; ++i)
+        src[i] = static_cast<int16_t>(i);
+    const std::vector<uint8_t> in = pcm(src);
+    std::vector<uint8_t> out(100);
+    std::vector<int16_t> got;
+    uint64_t phase = 0;
+    for (int p = 0; p < 3; ++p) {
+        const ConvertPass pass = convertLoopbackPass(in.data() + p * 14, 14, {1, 48000, 16}, {1, 32000, 16},
+                                                     out.data(), out.size(), phase);
+        EXPECT_EQ(pass.bytesConsumed, 14u);
+        const std::vector<int16_t> s = samplesOf(out.data(), pass.bytesWritten);
+        got.insert(got.end(), s.begin(), s.end());
+        phase = pass.nextPhase;
+    }
+    EXPECT_EQ(got, (std::vector<int16_t>{0, 1, 3, 4, 6, 7, 9, 10, 12, 13, 15, 16, 18, 19}));
+    EXPECT_EQ(phase, 0u);
 }
 
 TEST(LoopbackConverter, UpsamplingRepeatsTheEarlierFrame)
