@@ -6,6 +6,7 @@
 #include "video/ColorConvert.h"
 #include "video/FlvAvcTags.h"
 #include "video/H264Params.h"
+#include "video/MacroblockHints.h"
 #include "video/NalWriter.h"
 
 namespace quillet {
@@ -16,6 +17,8 @@ namespace {
 constexpr int kMaxNalsPerPicture = 16;
 // Bytes in front of each NAL unit the library hands out: 4-byte length, header byte.
 constexpr int kLibraryNalPrefix = 5;
+
+static_assert(kMacroblockConstant == X264_MBINFO_CONSTANT, "our flag is handed to the library as it stands");
 
 bool pixel_mode(H264InputMode mode)
 {
@@ -67,7 +70,9 @@ int H264Encoder::open(int32_t width, int32_t height, uint8_t fps)
         return 0;
     pts_ = 0;
     picture_current_ = false;
+    previous_coded_ = false;
     payload_.reserve(picture_.size() + 1024);
+    macroblock_flags_.assign(macroblock_count(width, height), 0);
     return 1;
 }
 
@@ -84,7 +89,19 @@ size_t H264Encoder::refuse()
     force_keyframe = 0;
     last_was_keyframe = 0;
     picture_current_ = false;
+    previous_coded_ = false;
     return 0;
+}
+
+bool H264Encoder::prepare_hints(const Rect* changed, size_t count)
+{
+    last_changed_macroblocks = macroblock_flags_.size();
+    // An IDR picture is analysed whole anyway; after a lost picture the
+    // library's reference is not what the rectangles were measured against.
+    if (use_macroblock_hints == 0 || !previous_coded_ || force_keyframe != 0 || macroblock_flags_.empty())
+        return false;
+    last_changed_macroblocks = mark_constant_macroblocks(width_, height_, changed, count, macroblock_flags_.data());
+    return true;
 }
 
 size_t H264Encoder::encode(const uint8_t* frame, size_t frame_bytes, uint8_t* out, size_t out_capacity,
@@ -102,7 +119,8 @@ size_t H264Encoder::encode_changed(const uint8_t* frame, size_t frame_bytes, con
     if (handle_ == nullptr || !pixel_mode(mode_) || frame == nullptr || frame_bytes < needed || out == nullptr ||
         (count > 0 && changed == nullptr))
         return refuse();
-    if (!picture_current_) {
+    const bool had_picture = picture_current_;
+    if (!had_picture) {
         if (convert_to_i420(frame, layout, width_, height_, true, picture_.planes()) == 0)
             return refuse();
     } else {
@@ -112,7 +130,10 @@ size_t H264Encoder::encode_changed(const uint8_t* frame, size_t frame_bytes, con
                 return refuse();
     }
     picture_current_ = true;
-    const size_t written = encode_planes(out, out_capacity, timestamp_ms);
+    const bool hints = had_picture && prepare_hints(changed, count);
+    if (!hints)
+        last_changed_macroblocks = macroblock_flags_.size();
+    const size_t written = encode_planes(out, out_capacity, timestamp_ms, hints);
     if (written == 0)
         picture_current_ = false;
     return written;
@@ -120,18 +141,32 @@ size_t H264Encoder::encode_changed(const uint8_t* frame, size_t frame_bytes, con
 
 size_t H264Encoder::encode(const I420Picture& picture, uint8_t* out, size_t out_capacity, uint32_t timestamp_ms)
 {
+    last_changed_macroblocks = macroblock_flags_.size();
     if (handle_ == nullptr || mode_ != H264InputMode::I420 || picture.width() != width_ ||
         picture.height() != height_ ||
         copy_i420(picture, picture_.planes()) == 0)
         return refuse();
-    return encode_planes(out, out_capacity, timestamp_ms);
+    return encode_planes(out, out_capacity, timestamp_ms, false);
 }
 
-size_t H264Encoder::encode_planes(uint8_t* out, size_t out_capacity, uint32_t timestamp_ms)
+size_t H264Encoder::encode_changed(const I420Picture& picture, const Rect* changed, size_t count, uint8_t* out,
+                                   size_t out_capacity, uint32_t timestamp_ms)
+{
+    last_changed_macroblocks = macroblock_flags_.size();
+    if (handle_ == nullptr || mode_ != H264InputMode::I420 || picture.width() != width_ ||
+        picture.height() != height_ || (count > 0 && changed == nullptr) ||
+        copy_i420(picture, picture_.planes()) == 0)
+        return refuse();
+    const bool hints = prepare_hints(changed, count);
+    return encode_planes(out, out_capacity, timestamp_ms, hints);
+}
+
+size_t H264Encoder::encode_planes(uint8_t* out, size_t out_capacity, uint32_t timestamp_ms, bool hints)
 {
     const bool force = force_keyframe != 0;
     force_keyframe = 0;
     last_was_keyframe = 0;
+    previous_coded_ = false;
     if (out == nullptr)
         return 0;
 
@@ -148,12 +183,19 @@ size_t H264Encoder::encode_planes(uint8_t* out, size_t out_capacity, uint32_t ti
     in.img.i_stride[2] = static_cast<int>(planes.stride_v);
     in.i_type = force ? X264_TYPE_IDR : X264_TYPE_AUTO;
     in.i_pts = pts_++;
+    // The flags stay ours: the library reads them only inside this call,
+    // since it holds no picture back.
+    if (hints)
+        in.prop.mb_info = macroblock_flags_.data();
 
     x264_picture_t coded;
     x264_nal_t* nals = nullptr;
     int count = 0;
     if (x264_encoder_encode(handle_, &nals, &count, &in, &coded) < 0 || count <= 0 || count > kMaxNalsPerPicture)
         return 0;
+    // From here the library's reference is this picture, whether or not its
+    // bytes reach the caller (a lost one forces the next to be an IDR picture).
+    previous_coded_ = true;
 
     size_t total = 0;
     for (int i = 0; i < count; ++i) {

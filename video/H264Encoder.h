@@ -75,6 +75,9 @@ public:
     // lie inside a rectangle, including the cursor's old and new places when
     // it is drawn into the frame. The first picture after open() and the one
     // after a failed call are converted whole whatever `changed` says.
+    // With use_macroblock_hints set, every macroblock that no rectangle touches
+    // is handed to the library as unchanged, which codes it as skipped without
+    // analysing it; a rectangle left out therefore hides its change twice over.
     size_t encode_changed(const uint8_t* frame, size_t frame_bytes, const Rect* changed, size_t count, uint8_t* out,
                           size_t out_capacity, uint32_t timestamp_ms);
 
@@ -83,6 +86,13 @@ public:
     // start codes; IDR access units begin with SPS and PPS. timestamp_ms is not
     // used. Returns as the pixel form does.
     size_t encode(const I420Picture& picture, uint8_t* out, size_t out_capacity, uint32_t timestamp_ms);
+    // Planar mode for pictures of which only the areas in `changed` (as for
+    // encode_changed) differ from the previous picture: the whole picture is
+    // taken, and with use_macroblock_hints the macroblocks outside the areas
+    // are handed to the library as unchanged. The first picture after open()
+    // and the one after a failed call get no hints.
+    size_t encode_changed(const I420Picture& picture, const Rect* changed, size_t count, uint8_t* out,
+                          size_t out_capacity, uint32_t timestamp_ms);
 
     // Writes the FLV tag with the AVC sequence header of the open encoder
     // (FlvAvcTags.h); meant for the pixel modes, whose pictures carry no
@@ -107,9 +117,21 @@ public:
     uint8_t last_was_keyframe = 0;
     // Reset to 0 by open(); advanced by its users, not by the encoder.
     uint32_t frame_counter = 0;
+    // encode_changed() tells the library which macroblocks did not change.
+    // On by default; off, the library analyses every macroblock (for
+    // comparisons and measurements).
+    uint8_t use_macroblock_hints = 1;
+    // Macroblocks the last encode_changed() handed over as changed, and the
+    // picture's total (whole pictures count all of them).
+    size_t last_changed_macroblocks = 0;
+    size_t macroblocks() const { return macroblock_flags_.size(); }
 
 private:
-    size_t encode_planes(uint8_t* out, size_t out_capacity, uint32_t timestamp_ms);
+    // hints: give the library macroblock_flags_ with this picture.
+    size_t encode_planes(uint8_t* out, size_t out_capacity, uint32_t timestamp_ms, bool hints);
+    // Fills macroblock_flags_ from `changed`; false when hints are off, or
+    // the previous picture is unknown to the library.
+    bool prepare_hints(const Rect* changed, size_t count);
     size_t refuse();
 
     H264InputMode mode_ = H264InputMode::Bgr24;
@@ -119,6 +141,8 @@ private:
     x264_t* handle_ = nullptr;
     I420Picture picture_;          // the library's input, upright
     bool picture_current_ = false; // picture_ holds the previous pixel-mode frame
+    bool previous_coded_ = false;  // the library coded the previous picture we handed in
+    std::vector<uint8_t> macroblock_flags_; // one per macroblock, read by the library during encoding
     std::vector<uint8_t> payload_; // NAL payloads with emulation prevention removed
     int64_t pts_ = 0;              // picture index: the library wants increasing timestamps
 };

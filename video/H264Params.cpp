@@ -58,6 +58,10 @@ int fill_h264_params(x264_param_t* p, const H264Settings& s)
     p->i_sync_lookahead = 0;
     p->b_vfr_input = 0;
     p->b_sliced_threads = 0;
+    // Callers may say which macroblocks did not change since the previous
+    // picture; the library then skips them unanalysed. Without such hints
+    // nothing is coded differently.
+    p->analyse.b_mb_info = 1;
     // Every NAL unit comes back behind a 4-byte length, which we strip.
     p->b_annexb = 0;
     return 1;

@@ -9,6 +9,7 @@ add_library(quillet_video_h264
   ${CMAKE_CURRENT_LIST_DIR}/FlvAvcTags.cpp
   ${CMAKE_CURRENT_LIST_DIR}/H264Params.cpp
   ${CMAKE_CURRENT_LIST_DIR}/H264Encoder.cpp
+  ${CMAKE_CURRENT_LIST_DIR}/MacroblockHints.cpp
 )
 target_include_directories(quillet_video_h264 PUBLIC ${PROJECT_SOURCE_DIR})
 target_link_libraries(quillet_video_h264 PUBLIC quillet_engine_types quillet_base PRIVATE PkgConfig::QUILLET_X264)

@@ -16,5 +16,6 @@ quillet_add_test(video_h264_tests
     ${CMAKE_CURRENT_LIST_DIR}/H264NalTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/H264EncoderTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/H264DecodeTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/H264HintsTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/H264TestSupport.cpp
   LIBS quillet_video_h264 quillet_engine_types PkgConfig::QUILLET_H264_AV)

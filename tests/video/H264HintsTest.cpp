@@ -1,0 +1,218 @@
+// Macroblock hints: the encoder tells the library which macroblocks did not
+// change, and the library skips them. Right hints must leave the decoded
+// pictures as good as without hints; a wrong hint must show up as a damaged
+// block, which is what these checks look for.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <vector>
+
+#include "tests/video/H264TestSupport.h"
+#include "video/ColorConvert.h"
+#include "video/H264Encoder.h"
+#include "video/MacroblockHints.h"
+
+namespace quillet {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+constexpr int32_t kW = 320, kH = 192;
+// Each 16 x 16 luma block of a decoded picture must come this close to the
+// source; a block that still shows the previous picture's content lands near
+// 10 dB on the moving box, coding noise at the fixed quantiser stays above 28.
+constexpr double kMinBlockPsnr = 25.0;
+// Luma PSNR of a whole decoded picture at the fixed quantisers.
+constexpr double kMinPicturePsnr = 40.0;
+// Without hints the library spends the first inter pictures refining the still
+// background left by the key picture (about +4.5 dB here); with hints the still
+// background keeps the key picture's quality. Neither may fall below the key
+// picture by more than this.
+constexpr double kMaxLossToKeyPictureDb = 0.5;
+
+TEST(MacroblockHints, MarksEveryTouchedBlockAndClipsToThePicture)
+{
+    // 40 x 20 pixels: 3 x 2 macroblocks, the last column and row partial.
+    ASSERT_EQ(macroblock_count(40, 20), 6u);
+    uint8_t flags[6];
+    const Rect changed[] = {
+        {15, 0, 16, 0},       // straddles the first two columns of row 0
+        {0, 0, 0, 5},         // right <= left: nothing
+        {39, 19, 900, 900},   // reaches past the picture: clipped to the last block
+        {-50, -50, -20, -20}, // wholly outside
+    };
+    EXPECT_EQ(mark_constant_macroblocks(40, 20, changed, 4, flags), 3u);
+    const uint8_t c = kMacroblockConstant;
+    const uint8_t expected[6] = {0, 0, c, c, c, 0};
+    EXPECT_TRUE(std::equal(flags, flags + 6, expected));
+    // No rectangles: everything unchanged.
+    EXPECT_EQ(mark_constant_macroblocks(40, 20, nullptr, 0, flags), 0u);
+    EXPECT_TRUE(std::all_of(flags, flags + 6, [&](uint8_t f) { return f == c; }));
+    // Unusable arguments write nothing.
+    flags[0] = 77;
+    EXPECT_EQ(mark_constant_macroblocks(0, 20, changed, 1, flags), 0u);
+    EXPECT_EQ(mark_constant_macroblocks(40, 20, nullptr, 1, flags), 0u);
+    EXPECT_EQ(flags[0], 77);
+    EXPECT_EQ(mark_constant_macroblocks(40, 20, changed, 1, nullptr), 0u);
+}
+
+// The lowest PSNR over the 16 x 16 blocks of two upright luma planes.
+double worst_block_psnr(const uint8_t* a, const uint8_t* b, int32_t width, int32_t height)
+{
+    double worst = 99.0;
+    std::vector<uint8_t> ba(256), bb(256);
+    for (int32_t by = 0; by < height; by += 16)
+        for (int32_t bx = 0; bx < width; bx += 16) {
+            for (int32_t y = 0; y < 16; ++y)
+                for (int32_t x = 0; x < 16; ++x) {
+                    ba[static_cast<size_t>(y * 16 + x)] = a[static_cast<size_t>(by + y) * width + bx + x];
+                    bb[static_cast<size_t>(y * 16 + x)] = b[static_cast<size_t>(by + y) * width + bx + x];
+                }
+            worst = std::min(worst, testing::psnr(ba.data(), bb.data(), ba.size()));
+        }
+    return worst;
+}
+
+// The bounding box (upright, inclusive) of the pixels that differ between two
+// bottom-up 32-bit frames, ignoring the fourth byte; right < left when none.
+Rect difference(const Bytes& a, const Bytes& b)
+{
+    Rect r{kW, kH, -1, -1};
+    for (int32_t y = 0; y < kH; ++y)
+        for (int32_t x = 0; x < kW; ++x) {
+            const size_t at = (static_cast<size_t>(kH - 1 - y) * kW + x) * 4;
+            if (a[at] != b[at] || a[at + 1] != b[at + 1] || a[at + 2] != b[at + 2])
+                r = Rect{std::min(r.left, x), std::min(r.top, y), std::max(r.right, x), std::max(r.bottom, y)};
+        }
+    return r;
+}
+
+struct Coded {
+    std::vector<testing::DecodedPicture> pictures;
+    std::vector<size_t> changedMacroblocks;
+    size_t bytes = 0;
+    int errors = 0;
+};
+
+// Encodes the upright I420 pictures in planar mode, each with its list of
+// changed areas, and decodes the stream.
+Coded encode_and_decode(const std::vector<I420Picture>& pictures, const std::vector<std::vector<Rect>>& changes,
+                        bool hints)
+{
+    Coded result;
+    H264Encoder enc;
+    enc.set_input_mode(H264InputMode::I420);
+    enc.use_macroblock_hints = hints ? 1 : 0;
+    if (enc.open(kW, kH, 15) != 1)
+        return result;
+    testing::TestH264Decoder dec;
+    Bytes out(H264Encoder::recommended_output_capacity(kW, kH));
+    for (size_t i = 0; i < pictures.size(); ++i) {
+        const size_t n =
+            enc.encode_changed(pictures[i], changes[i].data(), changes[i].size(), out.data(), out.size(), 0);
+        result.bytes += n;
+        result.changedMacroblocks.push_back(enc.last_changed_macroblocks);
+        if (n == 0 || !dec.decode(out.data(), n))
+            ++result.errors;
+    }
+    if (!dec.flush())
+        ++result.errors;
+    result.errors += dec.errors;
+    result.pictures = std::move(dec.pictures);
+    return result;
+}
+
+class H264HintsTest : public ::testing::Test {
+protected:
+    // A still desktop with a box that moves by a few pixels per picture; the
+    // changed area of each picture is the box's old and new place, measured.
+    void SetUp() override
+    {
+        Bytes previous;
+        for (int i = 0; i < kPictures; ++i) {
+            const Bytes frame = testing::screen_frame(kW, kH, 4, i);
+            I420Picture pic;
+            ASSERT_EQ(pic.allocate(kW, kH), 1);
+            pic.bottom_up = false;
+            ASSERT_EQ(convert_to_i420(frame.data(), PixelLayout::Bgra32, kW, kH, true, pic.planes()), 1);
+            pictures.push_back(std::move(pic));
+            changes.push_back(previous.empty() ? std::vector<Rect>{} : std::vector<Rect>{difference(previous, frame)});
+            previous = frame;
+        }
+    }
+    static constexpr int kPictures = 12;
+    std::vector<I420Picture> pictures;
+    std::vector<std::vector<Rect>> changes;
+};
+
+TEST_F(H264HintsTest, RightHintsDecodeAsWellAsNoHints)
+{
+    const Coded hinted = encode_and_decode(pictures, changes, true);
+    const Coded plain = encode_and_decode(pictures, changes, false);
+    ASSERT_EQ(hinted.errors, 0);
+    ASSERT_EQ(plain.errors, 0);
+    ASSERT_EQ(hinted.pictures.size(), pictures.size());
+    ASSERT_EQ(plain.pictures.size(), pictures.size());
+    const size_t total = macroblock_count(kW, kH);
+    const double keyWhole = testing::psnr(hinted.pictures[0].y.data(), pictures[0].y(), kW * kH);
+    const double keyBlock = worst_block_psnr(hinted.pictures[0].y.data(), pictures[0].y(), kW, kH);
+    for (size_t i = 0; i < pictures.size(); ++i) {
+        const double h = worst_block_psnr(hinted.pictures[i].y.data(), pictures[i].y(), kW, kH);
+        const double p = worst_block_psnr(plain.pictures[i].y.data(), pictures[i].y(), kW, kH);
+        const double whole = testing::psnr(hinted.pictures[i].y.data(), pictures[i].y(), kW * kH);
+        EXPECT_GT(h, kMinBlockPsnr) << "picture " << i;
+        EXPECT_GT(h, std::min(p, keyBlock) - kMaxLossToKeyPictureDb) << "picture " << i;
+        EXPECT_GT(whole, kMinPicturePsnr) << "picture " << i;
+        EXPECT_GT(whole, keyWhole - kMaxLossToKeyPictureDb) << "picture " << i;
+        EXPECT_GT(testing::psnr(plain.pictures[i].y.data(), pictures[i].y(), kW * kH), kMinPicturePsnr) << i;
+        EXPECT_GT(testing::psnr(hinted.pictures[i].u.data(), pictures[i].u(), kW * kH / 4), 34.0) << i;
+        EXPECT_GT(testing::psnr(hinted.pictures[i].v.data(), pictures[i].v(), kW * kH / 4), 34.0) << i;
+        // The first picture is whole; later ones hand over only the box's blocks.
+        if (i == 0)
+            EXPECT_EQ(hinted.changedMacroblocks[i], total);
+        else
+            EXPECT_LT(hinted.changedMacroblocks[i], total / 4) << i;
+        EXPECT_EQ(plain.changedMacroblocks[i], total);
+    }
+    // Skipped blocks cost next to nothing.
+    EXPECT_LT(hinted.bytes, plain.bytes);
+}
+
+TEST_F(H264HintsTest, ChangeHiddenByAWrongHintIsCaught)
+{
+    // Picture 6 is handed over whole, but its hint claims nothing changed:
+    // the library keeps the previous picture's blocks where the box moved.
+    std::vector<std::vector<Rect>> wrong = changes;
+    wrong[6].clear();
+    const Coded coded = encode_and_decode(pictures, wrong, true);
+    ASSERT_EQ(coded.errors, 0); // the stream itself is sound
+    ASSERT_EQ(coded.pictures.size(), pictures.size());
+    EXPECT_EQ(coded.changedMacroblocks[6], 0u);
+    EXPECT_GT(worst_block_psnr(coded.pictures[5].y.data(), pictures[5].y(), kW, kH), kMinBlockPsnr);
+    EXPECT_LT(worst_block_psnr(coded.pictures[6].y.data(), pictures[6].y(), kW, kH), kMinBlockPsnr);
+}
+
+TEST(H264Hints, PixelModeHandsOverOnlyTheChangedBlocksAfterTheFirstPicture)
+{
+    H264Encoder enc;
+    enc.set_input_mode(H264InputMode::Bgra32);
+    ASSERT_EQ(enc.open(kW, kH, 10), 1);
+    Bytes out(H264Encoder::recommended_output_capacity(kW, kH));
+    const Rect box{0, 48, 31, 63}; // two macroblocks
+    const Bytes f = testing::screen_frame(kW, kH, 4, 0);
+    ASSERT_GT(enc.encode_changed(f.data(), f.size(), &box, 1, out.data(), out.size(), 0), 0u);
+    EXPECT_EQ(enc.last_changed_macroblocks, enc.macroblocks());
+    ASSERT_GT(enc.encode_changed(f.data(), f.size(), &box, 1, out.data(), out.size(), 0), 0u);
+    EXPECT_EQ(enc.last_changed_macroblocks, 2u);
+    // A forced key picture is analysed whole.
+    enc.force_keyframe = 1;
+    ASSERT_GT(enc.encode_changed(f.data(), f.size(), &box, 1, out.data(), out.size(), 0), 0u);
+    EXPECT_EQ(enc.last_changed_macroblocks, enc.macroblocks());
+    // After a refused call the library's reference is unknown: no hints.
+    EXPECT_EQ(enc.encode_changed(f.data(), 3, &box, 1, out.data(), out.size(), 0), 0u);
+    ASSERT_GT(enc.encode_changed(f.data(), f.size(), &box, 1, out.data(), out.size(), 0), 0u);
+    EXPECT_EQ(enc.last_changed_macroblocks, enc.macroblocks());
+}
+
+} // namespace
+} // namespace quillet
