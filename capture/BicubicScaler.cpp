@@ -105,18 +105,34 @@ int BicubicScaler::scaleRows(const PixelView& src, uint8_t* dst, int32_t dstStri
     return ok;
 }
 
+namespace {
+
+// Output lines [first, last] of a dst-long axis that a change of source lines
+// [srcFirst, srcLast] of a src-long axis can reach through the filter.
+BicubicScaler::RowRange reach(int32_t srcFirst, int32_t srcLast, int32_t src, int32_t dst)
+{
+    if (src <= 0 || dst <= 0)
+        return BicubicScaler::RowRange{0, 0};
+    // Four bicubic taps reach two source lines each way, more when shrinking
+    // (the kernel widens by the reduction); one extra line covers rounding.
+    const int32_t taps = 2 * ((src + dst - 1) / dst) + 1;
+    const int64_t first = int64_t{srcFirst - taps} * dst / src - 1;
+    const int64_t last = int64_t{srcLast + taps + 1} * dst / src + 1;
+    const int32_t f = static_cast<int32_t>(std::clamp<int64_t>(first, 0, dst));
+    const int32_t l = static_cast<int32_t>(std::clamp<int64_t>(last, 0, dst - 1));
+    return BicubicScaler::RowRange{f, std::max(0, l - f + 1)};
+}
+
+} // namespace
+
 BicubicScaler::RowRange BicubicScaler::affectedRows(int32_t srcFirst, int32_t srcLast) const
 {
-    if (srcHeight_ <= 0)
-        return RowRange{0, 0};
-    // Four bicubic taps reach two source rows each way, more when shrinking
-    // (the kernel widens by the reduction); one extra row covers rounding.
-    const int32_t reach = 2 * ((srcHeight_ + dstHeight_ - 1) / dstHeight_) + 1;
-    const int64_t first = int64_t{srcFirst - reach} * dstHeight_ / srcHeight_ - 1;
-    const int64_t last = int64_t{srcLast + reach + 1} * dstHeight_ / srcHeight_ + 1;
-    const int32_t f = static_cast<int32_t>(std::clamp<int64_t>(first, 0, dstHeight_));
-    const int32_t l = static_cast<int32_t>(std::clamp<int64_t>(last, 0, dstHeight_ - 1));
-    return RowRange{f, std::max(0, l - f + 1)};
+    return reach(srcFirst, srcLast, srcHeight_, dstHeight_);
+}
+
+BicubicScaler::RowRange BicubicScaler::affectedColumns(int32_t srcFirst, int32_t srcLast) const
+{
+    return reach(srcFirst, srcLast, srcWidth_, dstWidth_);
 }
 
 void BicubicScaler::close()

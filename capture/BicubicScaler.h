@@ -34,6 +34,9 @@ public:
     // Output rows [first, last] that a change of source rows [srcFirst,
     // srcLast] can reach through the filter, clipped to the picture.
     RowRange affectedRows(int32_t srcFirst, int32_t srcLast) const;
+    // The same across: output columns that a change of source columns
+    // [srcFirst, srcLast] can reach, as first and count.
+    RowRange affectedColumns(int32_t srcFirst, int32_t srcLast) const;
     void close();
 
 private:

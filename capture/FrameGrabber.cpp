@@ -16,6 +16,9 @@ namespace {
 constexpr int32_t kScaleSpread = 2;
 // Beyond this many pending rectangles one whole-picture copy is cheaper to track.
 constexpr size_t kMaxUnsynced = 64;
+// Beyond this many output changes between two readers the whole picture is
+// reported instead (coders then refresh all of it).
+constexpr size_t kMaxOutputChanges = 64;
 
 bool isEmpty(const Rect& r) { return r.right < r.left || r.bottom < r.top; }
 
@@ -129,6 +132,7 @@ int FrameGrabber::init(const Rect& area, uint8_t flags, bool largeLimit)
         referenceBits_.assign(frameBytes, 0);
         unsynced_.reserve(kMaxUnsynced + 1);
         polled_.reserve(64);
+        outputChanges_.reserve(kMaxOutputChanges + 1);
     } catch (const std::bad_alloc&) {
         source_.closePicture();
         outputBits_ = {};
@@ -178,6 +182,7 @@ int FrameGrabber::init(const Rect& area, uint8_t flags, bool largeLimit)
         r = Rect{};
     changeMagic_ = 0;
     unsynced_.clear();
+    outputChanges_.assign(1, Rect{0, 0, width_ - 1, height_ - 1});
     initialised_ = true;
     lastFullRefresh_ = 0;
     // The first frame must hold the whole picture whatever the clock says.
@@ -197,6 +202,7 @@ void FrameGrabber::release()
     outputBits_ = {};
     referenceBits_ = {};
     unsynced_.clear();
+    outputChanges_.clear();
     frame_ = ScreenFrame{};
     tileCount_ = 0;
     initialised_ = false;
@@ -382,6 +388,8 @@ int FrameGrabber::scaleToOutput()
     if (!pic.bits)
         return 0;
     int ok = 1;
+    for (const Rect& r : unsynced_)
+        addOutputChange(r);
     if (scaler_ && !unsynced_.empty()) {
         // Only the output rows that the written rectangles reach are scaled
         // again; nothing written means the same output, so a still screen
@@ -433,6 +441,40 @@ int FrameGrabber::scaleToOutput()
     }
     unsynced_.clear();
     return ok;
+}
+
+void FrameGrabber::addOutputChange(const Rect& r)
+{
+    if (r.right <= r.left || r.bottom <= r.top)
+        return;
+    const Rect whole{0, 0, width_ - 1, height_ - 1};
+    if (!outputChanges_.empty() && outputChanges_.front() == whole)
+        return;
+    Rect out{};
+    if (scaler_) {
+        // Rows and columns outside the filter's reach of a changed source
+        // pixel come out of the scaler exactly as before, even when they are
+        // computed again.
+        const BicubicScaler::RowRange rows = scaler_->affectedRows(r.top, r.bottom - 1);
+        const BicubicScaler::RowRange columns = scaler_->affectedColumns(r.left, r.right - 1);
+        if (rows.count <= 0 || columns.count <= 0)
+            return;
+        out = Rect{columns.first, rows.first, columns.first + columns.count - 1, rows.first + rows.count - 1};
+    } else {
+        out = intersect(r, Rect{0, 0, width_, height_});
+        if (out.right <= out.left || out.bottom <= out.top)
+            return;
+        out = Rect{out.left, out.top, out.right - 1, out.bottom - 1};
+    }
+    // Readers skip rectangles with right <= left (the empty tile entry), so a
+    // change one column wide is widened to an even pair of columns.
+    out.left &= ~1;
+    out.right = std::min(out.right | 1, width_ - 1);
+    if (outputChanges_.size() >= kMaxOutputChanges) {
+        outputChanges_.assign(1, whole);
+        return;
+    }
+    outputChanges_.push_back(out);
 }
 
 void FrameGrabber::widen555(const PixelView& pic, const Rect& r)

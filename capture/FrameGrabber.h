@@ -149,6 +149,13 @@ public:
     const ScreenFrame& frame();
     // The capture picture (top row first), owned by the screen source.
     PixelView capturePicture() const;
+    // Areas of the output picture (upright, inclusive right and bottom) that
+    // may differ from what it held at the last clearOutputChanges() (or at
+    // init(), when all of it counts as changed). Every pixel that differs lies
+    // inside one of them, the cursor's drawing and removal included, so a coder
+    // that keeps its own copy of the output picture can refresh just these.
+    const std::vector<Rect>& outputChanges() const { return outputChanges_; }
+    void clearOutputChanges() { outputChanges_.clear(); }
     // Records that pixels of the capture picture were changed outside a copy
     // (the cursor drawn in or taken out), so that scaleToOutput() carries them
     // over. Capture coordinates, exclusive right and bottom.
@@ -171,6 +178,9 @@ private:
     int shrinkToDifference(Rect& e) const; // 0: no difference
     Rect toCaptureRect(const Rect& output) const;
     void widen555(const PixelView& pic, const Rect& rect);
+    // Adds the output area that scaling or copying capture rectangle r
+    // (exclusive right and bottom) can have changed.
+    void addOutputChange(const Rect& r);
     void narrowTo555(int32_t firstRow, int32_t rowCount);
 
     ScreenSource& source_;
@@ -220,6 +230,7 @@ private:
     // Capture-picture rectangles written since the last scaleToOutput().
     std::vector<Rect> unsynced_;
     std::vector<Rect> polled_;
+    std::vector<Rect> outputChanges_;
 };
 
 } // namespace quillet
