@@ -16,3 +16,11 @@ if(TARGET quillet_audio_pulse)
     LIBS quillet_audio_pulse
     LABELS sound)
 endif()
+
+# The computer's sound through the command-line recorder keeps its pace over a
+# recording (clicks stay in place); needs the desktop of scripts/test-env.sh.
+quillet_add_test(audio_drift_tests
+  SOURCES ${CMAKE_CURRENT_SOURCE_DIR}/ComputerSoundDriftTest.cpp
+  LIBS quillet_base
+  LABELS "display;sound")
+add_dependencies(audio_drift_tests quillet-cli)
