@@ -11,6 +11,7 @@ int FlvWriter::CreateFlvFile(const char* path)
     if (!path || !*path)
         return 0;
     good_end_ = 0;
+    audio_delay_ms_ = 0;
     return file_.open(path);
 }
 
@@ -82,6 +83,14 @@ int FlvWriter::WriteFlvVideo(const uint8_t* tag, int len, int key, uint32_t time
     return 1;
 }
 
+int FlvWriter::SetAudioEncoderDelay(uint32_t samples, uint32_t sample_rate)
+{
+    if (sample_rate == 0 || samples > sample_rate)
+        return 0;
+    audio_delay_ms_ = uint32_t((uint64_t(samples) * 1000 + sample_rate / 2) / sample_rate);
+    return 1;
+}
+
 int FlvWriter::WriteFlvAudio(const uint8_t* records, int len, const uint32_t* frame_end_ms, int timestamp_count)
 {
     if (!IsOpen() || file_.error() || len < 0 || (len > 0 && (!records || !frame_end_ms)))
@@ -102,9 +111,14 @@ int FlvWriter::WriteFlvAudio(const uint8_t* records, int len, const uint32_t* fr
     int i = 0;
     for (int at = 0; at < len; ++i) {
         const uint32_t stored = getLE16(records + at);
+        if (frame_end_ms[i] <= audio_delay_ms_) {
+            // Only the encoder's leading silence: nothing of the recording.
+            at += 2 + int(stored);
+            continue;
+        }
         const uint32_t raw = stored - uint32_t(kAdtsHeaderSize);
         uint8_t head[kFlvTagHeaderSize + 2];
-        writeFlvTagHeader(head, kFlvAudioTag, raw + 2, frame_end_ms[i]);
+        writeFlvTagHeader(head, kFlvAudioTag, raw + 2, frame_end_ms[i] - audio_delay_ms_);
         head[11] = 0xAF; // AAC, fixed flags
         head[12] = 0x01; // raw AAC frame
         uint8_t trailer[4];

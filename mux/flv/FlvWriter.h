@@ -41,8 +41,22 @@ public:
     int WriteFlvVideo(const uint8_t* tag, int len, int key, uint32_t timestamp_ms);
     // The AAC encoder's output for one captured buffer: records of a 16-bit
     // little-endian length and an ADTS frame. frame_end_ms[i] is the timestamp
-    // of record i. A malformed buffer or too few timestamps write nothing.
+    // of record i, before the encoder delay is taken off (see
+    // SetAudioEncoderDelay). A malformed buffer or too few timestamps write
+    // nothing.
     int WriteFlvAudio(const uint8_t* records, int len, const uint32_t* frame_end_ms, int timestamp_count);
+    // Declares that the AAC encoder's output lags the sound by `samples`
+    // sample frames at `sample_rate` (priming and look-ahead). FLV cannot
+    // declare that, so WriteFlvAudio keeps the sound in place itself: every
+    // AAC tag is stamped that much earlier, and the leading frames that would
+    // then end at or before 0 ms, which decode to nothing but the encoder's
+    // silence, are left out. Stamping them at 0 instead would make players
+    // that read the sound as one stream play that silence first and keep the
+    // whole track late. MP3 tags are not affected. Refused (0) for a delay of
+    // more than a second or a rate of 0.
+    int SetAudioEncoderDelay(uint32_t samples, uint32_t sample_rate);
+    uint32_t AudioDelayMs() const { return audio_delay_ms_; }
+
     // MP3 output of one captured buffer as one tag.
     int WriteFlvAudioMp3(const uint8_t* data, int len, uint32_t timestamp_ms);
     // Final metadata (pictures * 1000 / fps ms), then closes the file. The H.264
@@ -67,6 +81,7 @@ private:
     uint64_t good_end_ = 0; // end of the last whole tag
     int width_ = 0;
     int height_ = 0;
+    uint32_t audio_delay_ms_ = 0; // AAC tags are stamped this much earlier
 };
 
 } // namespace quillet

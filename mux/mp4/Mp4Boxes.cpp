@@ -287,13 +287,16 @@ void writeAudioStts(BoundedWriter& w, uint32_t n, uint32_t total_ms)
 void writeAudioTrak(BoundedWriter& w, const video_audio_info_t& info, const Mp4AudioBitRates& rates)
 {
     BoxScope trak(w, "trak");
-    writeTkhd(w, TrackKind::Audio, info.audio_duration, info);
+    // The track lasts as long as its edit shows: the media minus the
+    // encoder's delay that the edit skips.
+    const uint32_t shown = info.audio_duration - info.audio_edit_start;
+    writeTkhd(w, TrackKind::Audio, shown, info);
     {
         BoxScope edts(w, "edts");
         BoxScope elst(w, "elst", 0);
-        w.be32(1);                   // entry count
-        w.be32(info.audio_duration); // segment duration
-        w.be32(0);                   // media time
+        w.be32(1);                     // entry count
+        w.be32(shown);                 // segment duration (movie time)
+        w.be32(info.audio_edit_start); // media time where playing starts
         w.be16(1);                   // media rate, integer part
         w.be16(0);                   // media rate, fraction
     }

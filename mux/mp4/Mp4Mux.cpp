@@ -151,6 +151,7 @@ int CMp4mux::OpenImpl(const char* path, int width, int height, int sample_rate, 
     video_time = audio_time = 0;
     video_samples = audio_samples = sync_samples = 0;
     audio_bytes = 0;
+    audio_delay_samples = audio_delay_ms = 0;
     window_len = std::clamp<uint32_t>((uint32_t(sample_rate) + 1023) / 1024, 1, kWindowMax);
     window_fill = window_head = 0;
     window_sum = window_peak = 0;
@@ -174,6 +175,18 @@ int CMp4mux::OpenImpl(const char* path, int width, int height, int sample_rate, 
     }
     file_end = write_pos;
     moov_pos = moov_len = held_len = 0;
+    return 1;
+}
+
+int CMp4mux::SetAudioEncoderDelay(uint32_t samples)
+{
+    if (!info || info->sample_rate == 0 || info->channels == 0)
+        return 0;
+    // Beyond a second it is no encoder delay but a caller's mistake.
+    if (samples > info->sample_rate)
+        return 0;
+    audio_delay_samples = samples;
+    audio_delay_ms = uint32_t(mp4RoundedRatio(samples, 1000, info->sample_rate));
     return 1;
 }
 
@@ -372,10 +385,14 @@ int CMp4mux::SaveData()
     if (!IsOpen() || failed)
         return 0;
     video_audio_info_t& t = *info;
-    t.duration = audio_time > video_time ? uint32_t(audio_time) : uint32_t(video_time);
     t.timescale = 1000;
     t.video_duration = uint32_t(video_time);
     t.audio_duration = uint32_t(audio_time);
+    // The delay is skipped only when there is sound behind it; a track that
+    // is all delay keeps the plain edit rather than an empty one.
+    t.audio_edit_start = t.audio_duration > audio_delay_ms ? audio_delay_ms : 0;
+    const uint32_t audio_shown = t.audio_duration - t.audio_edit_start;
+    t.duration = audio_shown > t.video_duration ? audio_shown : t.video_duration;
     t.entry_count_stts_video = t.entry_count_stsc_video;
     // The table count, not the sample count, so that the audio time-to-sample
     // entries always describe exactly the samples the size table lists.
@@ -454,6 +471,7 @@ int CMp4mux::ReOpen()
     const int height = t.height;
     const int sample_rate = int(t.sample_rate);
     const int channels = int(t.channels);
+    const uint32_t delay = audio_delay_samples;
     uint8_t sps[kMp4ParamSetMax];
     uint8_t pps[kMp4ParamSetMax];
     const uint32_t sps_len = t.sps_len;
@@ -468,6 +486,10 @@ int CMp4mux::ReOpen()
         return 0;
     if (sps_len)
         WriteVideoHead(sps, int(sps_len), pps, int(pps_len));
+    // The continuation's first samples are just as late: a player that starts
+    // there must skip the same amount to stay in sync.
+    if (delay)
+        SetAudioEncoderDelay(delay);
     return 1;
 }
 

@@ -40,6 +40,15 @@ public:
     int OpenWithLeadingGap(const char* path, int width, int height, int frame_rate, int sample_rate,
                            int channels, uint32_t gap_bytes);
 
+    // Declares that every audio sample's sound comes out of the decoder this
+    // many sample frames late (AAC priming and look-ahead). The audio track's
+    // edit list then starts that far into the media, so players skip the
+    // leading silence and sound lines up with the pictures. Kept for
+    // continuation files. Refused (0) while not open or without audio.
+    int SetAudioEncoderDelay(uint32_t samples);
+    // The delay in the media's milliseconds, rounded to the nearest.
+    uint32_t AudioDelayMs() const { return audio_delay_ms; }
+
     // Stores the parameter sets (NAL units, header byte first, no start code).
     // Refuses (0, nothing changed) sets shorter than 4 / 1 bytes or longer than
     // 100 bytes, and any call while not open.
@@ -95,6 +104,8 @@ public:
     ByteBuffer held_buf;      // media bytes that belong where the last index stands
     uint64_t file_end = 0;    // physical end of the file (index copies may lie beyond write_pos)
     uint64_t audio_bytes = 0; // total audio payload, for the decoder bit rates
+    uint32_t audio_delay_samples = 0; // decoder output lags the sound by this much
+    uint32_t audio_delay_ms = 0;      // the same in media time (1000 per second)
     bool failed = false;
     std::string file_name;
 

@@ -32,6 +32,9 @@ struct video_audio_info_t {
     uint32_t next_track_id = 0;
     uint32_t video_duration = 0;    // ms
     uint32_t audio_duration = 0;    // ms
+    // Where the audio track's edit starts in its media (ms): the encoder's
+    // delay, skipped so that sound plays where it was captured. 0: none.
+    uint32_t audio_edit_start = 0;
 
     uint32_t entry_count_stsz_video = 0;
     Mp4Table entry_size_stsz_video;
