@@ -49,9 +49,18 @@ size_t H264FrameCoder::encode(VideoFrameJob& job)
         pixels = expander_.expand_rgb555(frame);
         bytes = static_cast<size_t>(frame.width) * frame.height * 4;
     }
+    // Only what changed since the last picture is converted, and the encoder
+    // skips the rest unanalysed. The cursor's drawing and removal are among
+    // the grabber's output changes, so its old and new places count.
+    const std::vector<Rect>& changed = grabber.outputChanges();
     size_t length = 0;
-    if (pixels)
-        length = encoder_.encode(pixels, bytes, packet_.data(), packet_.size(), job.timestampMs);
+    if (pixels) {
+        length = encoder_.encode_changed(pixels, bytes, changed.data(), changed.size(), packet_.data(),
+                                         packet_.size(), job.timestampMs);
+        // A refused picture makes the encoder take the next one whole, so the
+        // changes are spent either way.
+        grabber.clearOutputChanges();
+    }
     if (job.cursor)
         job.cursor->restore(grabber);
     return length;

@@ -16,8 +16,10 @@ public:
     // Returns 0 when the library refuses.
     int open(const OutputOpenParams& params);
     // Burns the cursor in, brings the output picture up to date, encodes it
-    // with timestampMs and takes the cursor out again. Returns the length of
-    // the FLV video tag written into packet() (0: nothing produced).
+    // with timestampMs and takes the cursor out again. Only the grabber's
+    // output changes since the previous call are converted and analysed.
+    // Returns the length of the FLV video tag written into packet() (0:
+    // nothing produced; the next call then takes the whole picture).
     size_t encode(VideoFrameJob& job);
     // The AVC sequence-header tag of the open encoder, into packet().
     size_t sequenceHeader();

@@ -19,3 +19,11 @@ quillet_add_test(video_h264_tests
     ${CMAKE_CURRENT_LIST_DIR}/H264HintsTest.cpp
     ${CMAKE_CURRENT_LIST_DIR}/H264TestSupport.cpp
   LIBS quillet_video_h264 quillet_engine_types PkgConfig::QUILLET_H264_AV)
+
+# The recording's H.264 frame tick (grabber, cursor, changed areas, hints),
+# decoded by libavcodec.
+quillet_add_test(video_h264_frame_tests
+  SOURCES
+    ${CMAKE_CURRENT_LIST_DIR}/H264FrameCoderTest.cpp
+    ${CMAKE_CURRENT_LIST_DIR}/H264TestSupport.cpp
+  LIBS quillet_engine quillet_capture_synthetic PkgConfig::QUILLET_H264_AV)
