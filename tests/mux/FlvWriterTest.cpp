@@ -144,6 +144,90 @@ TEST_F(FlvWriterTest, AudioTagsCarryRawFramesWithExtendedTimestamps)
     EXPECT_EQ(0, std::memcmp(&f[at], tag3, sizeof tag3));
 }
 
+// FLV cannot declare the AAC encoder's delay: the tags are stamped that much
+// earlier and the frames that would end at or before 0 ms (the encoder's own
+// silence) are left out. MP3 tags keep their stamps.
+TEST_F(FlvWriterTest, EncoderDelayStampsAacTagsEarlierAndLeavesOutItsSilence)
+{
+    EXPECT_EQ(0, flv.SetAudioEncoderDelay(2048, 0));
+    EXPECT_EQ(0, flv.SetAudioEncoderDelay(32001, 32000));
+    start();
+    ASSERT_EQ(1, flv.SetAudioEncoderDelay(2048, 32000));
+    EXPECT_EQ(64u, flv.AudioDelayMs());
+    Bytes buf;
+    for (uint8_t k = 1; k <= 4; ++k) {
+        const Bytes r = aacRecord(20, k);
+        buf.insert(buf.end(), r.begin(), r.end());
+    }
+    const uint32_t ts[] = {32, 64, 96, 128};
+    ASSERT_EQ(1, flv.WriteFlvAudio(buf.data(), int(buf.size()), ts, 4));
+    const uint8_t mp3[5] = {1, 2, 3, 4, 5};
+    ASSERT_EQ(1, flv.WriteFlvAudioMp3(mp3, 5, 40));
+    const Bytes f = finish();
+    size_t at = headerBytes();
+    ASSERT_EQ(at + 2 * 30 + 21, f.size());
+    // Frames 3 and 4 (fill 3 and 4) at 32 and 64 ms.
+    const uint8_t tag1[] = {8, 0, 0, 15, 0, 0, 32, 0, 0, 0, 0, 0xAF, 0x01, 3};
+    EXPECT_EQ(0, std::memcmp(&f[at], tag1, sizeof tag1));
+    at += 30;
+    const uint8_t tag2[] = {8, 0, 0, 15, 0, 0, 64, 0, 0, 0, 0, 0xAF, 0x01, 4};
+    EXPECT_EQ(0, std::memcmp(&f[at], tag2, sizeof tag2));
+    at += 30;
+    const uint8_t tag3[] = {8, 0, 0, 6, 0, 0, 40, 0, 0, 0, 0, 0x26};
+    EXPECT_EQ(0, std::memcmp(&f[at], tag3, sizeof tag3));
+
+    // Rounded at other rates; a new file starts without a delay.
+    ASSERT_EQ(1, flv.SetAudioEncoderDelay(2048, 44100));
+    EXPECT_EQ(46u, flv.AudioDelayMs());
+    start();
+    EXPECT_EQ(0u, flv.AudioDelayMs());
+    finish();
+}
+
+// Decoded by a real reader, the delayed file carries the same sound without
+// its first 2048 sample frames (apart from the first frame, which has no
+// predecessor to overlap with), starting one frame in as every tag is stamped
+// with its end.
+TEST_F(FlvWriterTest, DelayedSoundDecodesTheSameWithoutItsLeadingSilence)
+{
+    const AudioClip& a = testAudioMono();
+    auto decode = [&](uint32_t delay) {
+        start(a.channels);
+        if (delay) {
+            EXPECT_EQ(1, flv.SetAudioEncoderDelay(delay, uint32_t(a.sample_rate)));
+        }
+        for (uint32_t j = 0; j < 100; j += 5) {
+            Bytes buf;
+            uint32_t ts[5];
+            for (uint32_t k = 0; k < 5; ++k) {
+                const Bytes& r = a.records[(j + k) % a.records.size()];
+                buf.insert(buf.end(), r.begin(), r.end());
+                ts[k] = (j + k + 1) * 32;
+            }
+            EXPECT_EQ(1, flv.WriteFlvAudio(buf.data(), int(buf.size()), ts, 5));
+        }
+        finish();
+        std::string start_time;
+        runCommand("ffprobe -v error -select_streams a:0 -show_entries stream=start_time -of csv=p=0 '" + path + "'",
+                   &start_time, false);
+        std::string raw;
+        EXPECT_EQ(0, runCommand("ffmpeg -v error -i '" + path + "' -map 0:a:0 -f s16le -", &raw, false));
+        std::vector<int16_t> pcm(raw.size() / 2);
+        std::memcpy(pcm.data(), raw.data(), pcm.size() * 2);
+        return std::make_pair(start_time, pcm);
+    };
+    const auto plain = decode(0);
+    const auto skipped = decode(2048);
+    EXPECT_EQ("0.032000\n", plain.first);
+    EXPECT_EQ("0.032000\n", skipped.first);
+    ASSERT_GT(plain.second.size(), 40000u);
+    ASSERT_EQ(plain.second.size() - 2048, skipped.second.size());
+    size_t differing = 0;
+    for (size_t i = 1024; i < skipped.second.size(); ++i)
+        differing += plain.second[i + 2048] != skipped.second[i];
+    EXPECT_EQ(0u, differing);
+}
+
 TEST_F(FlvWriterTest, MalformedInputWritesNothing)
 {
     start();

@@ -89,6 +89,36 @@ TEST_F(Mp4DecodeTest, VideoOnlyAudioOnlyAndBothPlayWithTheWrittenSamples)
     }
 }
 
+// A real decoder honours the declared encoder delay: the sound comes out the
+// same, only without its first 2048 sample frames, and still starts at 0.
+TEST_F(Mp4DecodeTest, DeclaredEncoderDelayIsSkippedByTheDecoder)
+{
+    const AudioClip& a = testAudioMono();
+    auto decode = [&](uint32_t delay) {
+        openFor(nullptr, &a);
+        if (delay) {
+            EXPECT_EQ(1, mux.SetAudioEncoderDelay(delay));
+        }
+        MuxFeed feed{nullptr, &a, 100};
+        EXPECT_EQ(1, feed.run(mux));
+        EXPECT_EQ(1, mux.Close());
+        EXPECT_EQ("0.000000", streamField(path, "a", "start_time"));
+        std::string raw;
+        EXPECT_EQ(0, runCommand("ffmpeg -v error -i '" + path + "' -map 0:a:0 -f s16le -", &raw, false));
+        std::vector<int16_t> pcm(raw.size() / 2);
+        std::memcpy(pcm.data(), raw.data(), pcm.size() * 2);
+        return pcm;
+    };
+    const std::vector<int16_t> plain = decode(0);
+    const std::vector<int16_t> skipped = decode(2048);
+    ASSERT_GT(plain.size(), 40000u);
+    EXPECT_EQ(plain.size() - 2048, skipped.size());
+    size_t differing = 0;
+    for (size_t i = 0; i + 2048 < plain.size() && i < skipped.size(); ++i)
+        differing += plain[i + 2048] != skipped[i];
+    EXPECT_EQ(0u, differing);
+}
+
 TEST_F(Mp4DecodeTest, FileAfterEveryRefreshIsCompleteUpToThatPoint)
 {
     openFor(&testVideo(), &testAudioStereo());

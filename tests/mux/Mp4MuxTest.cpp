@@ -261,6 +261,66 @@ TEST_F(Mp4MuxTest, AudioTrackDescriptorsAndEditList)
     }
 }
 
+// The encoder's delay is skipped by the audio edit: playing starts that far
+// into the sound's media, and the track (and the movie) last only as long as
+// what is shown. The media itself keeps every sample and its full duration.
+TEST_F(Mp4MuxTest, AudioEditSkipsTheEncoderDelay)
+{
+    openWithHead();
+    ASSERT_EQ(1, mux.SetAudioEncoderDelay(2048));
+    EXPECT_EQ(64u, mux.AudioDelayMs());
+    video(500, 300, 1);
+    for (int i = 0; i < 10; ++i)
+        audio(100, 32);
+    mux.Close();
+    Written w = reread(path);
+    Box b;
+    ASSERT_TRUE(findBox(w.file, "moov/trak#1/edts/elst", b));
+    EXPECT_EQ(28u, b.size);
+    EXPECT_EQ((std::vector<uint32_t>{1, 256, 64, 0x00010000}), tableWords(w.file, b, 4));
+    ASSERT_TRUE(findBox(w.file, "moov/trak#1/tkhd", b));
+    EXPECT_EQ(256u, be32At(w.file, b.payload() + 20));
+    ASSERT_TRUE(findBox(w.file, "moov/trak#1/mdia/mdhd", b));
+    EXPECT_EQ(320u, be32At(w.file, b.payload() + 16));
+    ASSERT_TRUE(findBox(w.file, "moov/mvhd", b));
+    EXPECT_EQ(300u, be32At(w.file, b.payload() + 16)) << "the pictures last longer than the sound shown";
+    EXPECT_FALSE(findBox(w.file, "moov/trak/edts", b)) << "the video track keeps its plain timeline";
+
+    // Rounded to the media's milliseconds at other rates.
+    openWithHead(0, 0, 48000, 1);
+    ASSERT_EQ(1, mux.SetAudioEncoderDelay(2048));
+    EXPECT_EQ(43u, mux.AudioDelayMs());
+    openWithHead(0, 0, 44100, 2);
+    ASSERT_EQ(1, mux.SetAudioEncoderDelay(2048));
+    EXPECT_EQ(46u, mux.AudioDelayMs());
+    // A track no longer than the delay keeps the plain edit, never an empty one.
+    audio(100, 23);
+    audio(100, 23);
+    mux.Close();
+    w = reread(path);
+    ASSERT_TRUE(findBox(w.file, "moov/trak/edts/elst", b));
+    EXPECT_EQ((std::vector<uint32_t>{1, 46, 0, 0x00010000}), tableWords(w.file, b, 4));
+
+    // Refused: not open, no sound track, more than a second.
+    EXPECT_EQ(0, mux.SetAudioEncoderDelay(2048));
+    openWithHead(320, 240, 32000, 0);
+    EXPECT_EQ(0, mux.SetAudioEncoderDelay(2048));
+    openWithHead();
+    EXPECT_EQ(0, mux.SetAudioEncoderDelay(32001));
+    EXPECT_EQ(0u, mux.AudioDelayMs());
+    // A new file starts without a delay until it is declared again.
+    ASSERT_EQ(1, mux.SetAudioEncoderDelay(2048));
+    openWithHead();
+    EXPECT_EQ(0u, mux.AudioDelayMs());
+    // A continuation file's sound is just as late: it keeps the delay.
+    ASSERT_EQ(1, mux.SetAudioEncoderDelay(2048));
+    video(500, 40, 1);
+    ASSERT_EQ(1, mux.ReOpen());
+    EXPECT_EQ(64u, mux.AudioDelayMs());
+    mux.Close();
+    std::remove((path.substr(0, path.size() - 4) + "_1.mp4").c_str());
+}
+
 TEST_F(Mp4MuxTest, PeakBitRateFollowsTheLoudestSecond)
 {
     openWithHead(0, 0, 32000, 2);
