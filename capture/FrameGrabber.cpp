@@ -390,7 +390,14 @@ int FrameGrabber::scaleToOutput()
     int ok = 1;
     for (const Rect& r : unsynced_)
         addOutputChange(r);
-    if (scaler_ && !unsynced_.empty()) {
+    if (scaler_ && scaler_->verticalOnly() && bitsPerPixel_ == 32) {
+        // Columns map one to one: only the written rectangles' own columns,
+        // in the rows they reach, are filtered again.
+        for (const Rect& r : unsynced_)
+            if (ok && r.bottom > r.top)
+                ok = scaler_->scaleArea(pic, outputBits_.data(), frame_.stride, scaler_->affectedRows(r.top, r.bottom - 1),
+                                        r.left, r.right);
+    } else if (scaler_ && !unsynced_.empty()) {
         // Only the output rows that the written rectangles reach are scaled
         // again; nothing written means the same output, so a still screen
         // costs no scaling at all.
