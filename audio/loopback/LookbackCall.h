@@ -13,9 +13,10 @@ namespace quillet {
 //               written at buffer; returns the byte count, 0 when nothing is
 //               available (the caller then records silence).
 // The device's frames are converted by picking the earlier source frame for
-// each output frame (no filtering) and by these channel rules: mono from
-// stereo averages left and right, stereo from mono puts the sound in the left
-// channel and silence in the right.
+// each output frame (no filtering), with the pick pattern running on from one
+// packet and one fetch to the next so the sound keeps the device's pace, and
+// by these channel rules: mono from stereo averages left and right, stereo
+// from mono puts the sound in the left channel and silence in the right.
 using LookbackCallFn = int32_t (*)(void* buffer, int32_t n);
 
 constexpr int32_t kLookbackStart = -1;
