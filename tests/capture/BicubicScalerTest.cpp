@@ -120,6 +120,13 @@ TEST(BicubicScaler, VerticalFilterDrawsWhatTheLibraryDraws)
     ASSERT_EQ(s.scaleArea(src.view, area.data(), stride, s.affectedRows(100, 199), 301, 460), 1);
     EXPECT_EQ(std::memcmp(area.data(), ours.data(), ours.size()), 0);
 
+    // Spans under four pixels take the plain loop, wider ones the vector
+    // one: both must give the same bytes.
+    std::vector<uint8_t> narrow(ours.size(), 0);
+    for (int x = 0; x + 3 <= sw; x += 3)
+        ASSERT_EQ(s.scaleArea(src.view, narrow.data(), stride, BicubicScaler::RowRange{0, dh}, x, x + 3), 1);
+    EXPECT_EQ(std::memcmp(narrow.data(), ours.data(), ours.size()), 0);
+
     // A flat picture stays exactly flat, edges included.
     Picture flat(64, 30, 32);
     std::memset(flat.bits.data(), 0x9C, flat.bits.size());
