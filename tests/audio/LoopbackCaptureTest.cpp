@@ -346,7 +346,8 @@ void PrintTo(const RateCase& c, std::ostream* os)
 INSTANTIATE_TEST_SUITE_P(Rates, LoopbackCaptureRate,
                          ::testing::Values(RateCase{2, 48000, 2, 32000}, RateCase{2, 48000, 1, 32000},
                                            RateCase{1, 44100, 2, 32000}, RateCase{2, 16000, 2, 32000},
-                                           RateCase{2, 48000, 2, 48000}));
+                                           RateCase{2, 48000, 2, 48000}, RateCase{2, 48000, 1, 8000},
+                                           RateCase{1, 8000, 2, 48000}));
 
 } // namespace
 } // namespace quillet
