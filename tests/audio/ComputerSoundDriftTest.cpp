@@ -56,12 +56,12 @@ bool writeClickWav(const std::string& path, double seconds, double firstSeconds,
     putLE32(h + 4, static_cast<uint32_t>(file.size() - 8));
     std::memcpy(h + 8, "WAVEfmt ", 8);
     putLE32(h + 16, 16);
-    putLE16(h + 20, 1);            // PCM
-    putLE16(h + 22, 1);            // channels
-    putLE32(h + 24, kPlayRate);    // sample rate
+    putLE16(h + 20, 1);             // PCM
+    putLE16(h + 22, 1);             // channels
+    putLE32(h + 24, kPlayRate);     // sample rate
     putLE32(h + 28, kPlayRate * 2); // bytes per second
-    putLE16(h + 32, 2);            // block align
-    putLE16(h + 34, 16);           // bits per sample
+    putLE16(h + 32, 2);             // block align
+    putLE16(h + 34, 16);            // bits per sample
     std::memcpy(h + 36, "data", 4);
     putLE32(h + 40, frames * 2);
     const uint32_t period = static_cast<uint32_t>(periodSeconds * kPlayRate);
