@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 #include "video/ColorConvert.h"
 #include "video/FlvAvcTags.h"
@@ -17,6 +18,9 @@ namespace {
 constexpr int kMaxNalsPerPicture = 16;
 // Bytes in front of each NAL unit the library hands out: 4-byte length, header byte.
 constexpr int kLibraryNalPrefix = 5;
+
+// Bytes of one 4:2:0 macroblock: 16 x 16 luma and two 8 x 8 chroma blocks.
+constexpr size_t kMacroblockBytes = 16 * 16 + 2 * 8 * 8;
 
 static_assert(kMacroblockConstant == X264_MBINFO_CONSTANT, "our flag is handed to the library as it stands");
 
@@ -104,6 +108,57 @@ bool H264Encoder::prepare_hints(const Rect* changed, size_t count)
     return true;
 }
 
+template <typename F>
+void H264Encoder::for_each_marked(F f)
+{
+    const int32_t columns = (width_ + 15) / 16;
+    size_t index = 0;
+    for (size_t i = 0; i < macroblock_flags_.size(); ++i) {
+        if (macroblock_flags_[i] == kMacroblockConstant)
+            continue;
+        const int32_t x = static_cast<int32_t>(i % static_cast<size_t>(columns)) * 16;
+        const int32_t y = static_cast<int32_t>(i / static_cast<size_t>(columns)) * 16;
+        f(x, y, std::min(16, width_ - x), std::min(16, height_ - y), index++, i);
+    }
+}
+
+void H264Encoder::save_marked_macroblocks()
+{
+    if (saved_macroblocks_.size() < last_changed_macroblocks * kMacroblockBytes)
+        saved_macroblocks_.resize(macroblock_flags_.size() * kMacroblockBytes);
+    const I420Planes p = picture_.planes();
+    for_each_marked([&](int32_t x, int32_t y, int32_t w, int32_t h, size_t index, size_t) {
+        uint8_t* to = saved_macroblocks_.data() + index * kMacroblockBytes;
+        for (int32_t r = 0; r < h; ++r, to += 16)
+            std::memcpy(to, p.y + (y + r) * p.stride_y + x, static_cast<size_t>(w));
+        to = saved_macroblocks_.data() + index * kMacroblockBytes + 256;
+        for (int32_t r = 0; r < h / 2; ++r, to += 16) {
+            std::memcpy(to, p.u + (y / 2 + r) * p.stride_u + x / 2, static_cast<size_t>(w / 2));
+            std::memcpy(to + 8, p.v + (y / 2 + r) * p.stride_v + x / 2, static_cast<size_t>(w / 2));
+        }
+    });
+}
+
+void H264Encoder::unmark_equal_macroblocks()
+{
+    const I420Planes p = picture_.planes();
+    size_t equal = 0;
+    for_each_marked([&](int32_t x, int32_t y, int32_t w, int32_t h, size_t index, size_t flag) {
+        const uint8_t* from = saved_macroblocks_.data() + index * kMacroblockBytes;
+        for (int32_t r = 0; r < h; ++r, from += 16)
+            if (std::memcmp(from, p.y + (y + r) * p.stride_y + x, static_cast<size_t>(w)) != 0)
+                return;
+        from = saved_macroblocks_.data() + index * kMacroblockBytes + 256;
+        for (int32_t r = 0; r < h / 2; ++r, from += 16)
+            if (std::memcmp(from, p.u + (y / 2 + r) * p.stride_u + x / 2, static_cast<size_t>(w / 2)) != 0 ||
+                std::memcmp(from + 8, p.v + (y / 2 + r) * p.stride_v + x / 2, static_cast<size_t>(w / 2)) != 0)
+                return;
+        macroblock_flags_[flag] = kMacroblockConstant;
+        ++equal;
+    });
+    last_changed_macroblocks -= equal;
+}
+
 size_t H264Encoder::encode(const uint8_t* frame, size_t frame_bytes, uint8_t* out, size_t out_capacity,
                            uint32_t timestamp_ms)
 {
@@ -120,6 +175,9 @@ size_t H264Encoder::encode_changed(const uint8_t* frame, size_t frame_bytes, con
         (count > 0 && changed == nullptr))
         return refuse();
     const bool had_picture = picture_current_;
+    const bool hints = had_picture && prepare_hints(changed, count);
+    if (hints)
+        save_marked_macroblocks();
     if (!had_picture) {
         if (convert_to_i420(frame, layout, width_, height_, true, picture_.planes()) == 0)
             return refuse();
@@ -130,8 +188,9 @@ size_t H264Encoder::encode_changed(const uint8_t* frame, size_t frame_bytes, con
                 return refuse();
     }
     picture_current_ = true;
-    const bool hints = had_picture && prepare_hints(changed, count);
-    if (!hints)
+    if (hints)
+        unmark_equal_macroblocks();
+    else
         last_changed_macroblocks = macroblock_flags_.size();
     const size_t written = encode_planes(out, out_capacity, timestamp_ms, hints);
     if (written == 0)
@@ -154,10 +213,15 @@ size_t H264Encoder::encode_changed(const I420Picture& picture, const Rect* chang
 {
     last_changed_macroblocks = macroblock_flags_.size();
     if (handle_ == nullptr || mode_ != H264InputMode::I420 || picture.width() != width_ ||
-        picture.height() != height_ || (count > 0 && changed == nullptr) ||
-        copy_i420(picture, picture_.planes()) == 0)
+        picture.height() != height_ || (count > 0 && changed == nullptr))
         return refuse();
     const bool hints = prepare_hints(changed, count);
+    if (hints)
+        save_marked_macroblocks();
+    if (copy_i420(picture, picture_.planes()) == 0)
+        return refuse();
+    if (hints)
+        unmark_equal_macroblocks();
     return encode_planes(out, out_capacity, timestamp_ms, hints);
 }
 

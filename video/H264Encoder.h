@@ -132,6 +132,15 @@ private:
     // Fills macroblock_flags_ from `changed`; false when hints are off, or
     // the previous picture is unknown to the library.
     bool prepare_hints(const Rect* changed, size_t count);
+    // Around the update of picture_: keeps the macroblocks marked changed,
+    // then marks those that came out identical as unchanged after all (a
+    // window that repaints itself whole often shows mostly the same pixels).
+    void save_marked_macroblocks();
+    void unmark_equal_macroblocks();
+    // Calls f(x, y, w, h, index, flag) for each marked macroblock's luma area
+    // (clipped to the picture), index counting them from 0, flag its entry.
+    template <typename F>
+    void for_each_marked(F f);
     size_t refuse();
 
     H264InputMode mode_ = H264InputMode::Bgr24;
@@ -143,6 +152,7 @@ private:
     bool picture_current_ = false; // picture_ holds the previous pixel-mode frame
     bool previous_coded_ = false;  // the library coded the previous picture we handed in
     std::vector<uint8_t> macroblock_flags_; // one per macroblock, read by the library during encoding
+    std::vector<uint8_t> saved_macroblocks_; // previous pixels of the marked ones, 384 bytes each
     std::vector<uint8_t> payload_; // NAL payloads with emulation prevention removed
     int64_t pts_ = 0;              // picture index: the library wants increasing timestamps
 };

@@ -198,19 +198,26 @@ TEST(H264Hints, PixelModeHandsOverOnlyTheChangedBlocksAfterTheFirstPicture)
     enc.set_input_mode(H264InputMode::Bgra32);
     ASSERT_EQ(enc.open(kW, kH, 10), 1);
     Bytes out(H264Encoder::recommended_output_capacity(kW, kH));
-    const Rect box{0, 48, 31, 63}; // two macroblocks
-    const Bytes f = testing::screen_frame(kW, kH, 4, 0);
-    ASSERT_GT(enc.encode_changed(f.data(), f.size(), &box, 1, out.data(), out.size(), 0), 0u);
+    const Bytes f0 = testing::screen_frame(kW, kH, 4, 0), f1 = testing::screen_frame(kW, kH, 4, 1);
+    // The box (rows 64..101) moves from x 0..52 to 6..58: this rectangle
+    // marks 4 x 3 macroblocks, of which only the left and right columns
+    // really change; the red middle stays red.
+    const Rect moved{0, 64, 58, 101};
+    ASSERT_EQ(difference(f0, f1), moved);
+    ASSERT_GT(enc.encode_changed(f0.data(), f0.size(), &moved, 1, out.data(), out.size(), 0), 0u);
     EXPECT_EQ(enc.last_changed_macroblocks, enc.macroblocks());
-    ASSERT_GT(enc.encode_changed(f.data(), f.size(), &box, 1, out.data(), out.size(), 0), 0u);
-    EXPECT_EQ(enc.last_changed_macroblocks, 2u);
+    ASSERT_GT(enc.encode_changed(f1.data(), f1.size(), &moved, 1, out.data(), out.size(), 0), 0u);
+    EXPECT_EQ(enc.last_changed_macroblocks, 6u);
+    // A rectangle over pixels that did not change costs nothing.
+    ASSERT_GT(enc.encode_changed(f1.data(), f1.size(), &moved, 1, out.data(), out.size(), 0), 0u);
+    EXPECT_EQ(enc.last_changed_macroblocks, 0u);
     // A forced key picture is analysed whole.
     enc.force_keyframe = 1;
-    ASSERT_GT(enc.encode_changed(f.data(), f.size(), &box, 1, out.data(), out.size(), 0), 0u);
+    ASSERT_GT(enc.encode_changed(f0.data(), f0.size(), &moved, 1, out.data(), out.size(), 0), 0u);
     EXPECT_EQ(enc.last_changed_macroblocks, enc.macroblocks());
     // After a refused call the library's reference is unknown: no hints.
-    EXPECT_EQ(enc.encode_changed(f.data(), 3, &box, 1, out.data(), out.size(), 0), 0u);
-    ASSERT_GT(enc.encode_changed(f.data(), f.size(), &box, 1, out.data(), out.size(), 0), 0u);
+    EXPECT_EQ(enc.encode_changed(f1.data(), 3, &moved, 1, out.data(), out.size(), 0), 0u);
+    ASSERT_GT(enc.encode_changed(f1.data(), f1.size(), &moved, 1, out.data(), out.size(), 0), 0u);
     EXPECT_EQ(enc.last_changed_macroblocks, enc.macroblocks());
 }
 
