@@ -12,3 +12,8 @@ target_link_libraries(bench_video_h264 PRIVATE quillet_video_h264 PkgConfig::QUI
 add_executable(bench_video_h264_ratecontrol ${CMAKE_CURRENT_LIST_DIR}/H264RateControlBench.cpp)
 target_link_libraries(bench_video_h264_ratecontrol PRIVATE quillet_video_h264 PkgConfig::QUILLET_BENCH_X264
                       benchmark::benchmark)
+
+# Conversion of changed areas only and macroblock skip hints against whole
+# pictures: bin/bench_video_h264_hints
+add_executable(bench_video_h264_hints ${CMAKE_CURRENT_LIST_DIR}/H264HintsBench.cpp)
+target_link_libraries(bench_video_h264_hints PRIVATE quillet_video_h264 benchmark::benchmark)
