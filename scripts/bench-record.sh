@@ -50,20 +50,24 @@ x264_opts() {
     -weightp 0 -rc-lookahead 0 -mbtree 0 -sc_threshold 40 -g $((fps * 10)) -keyint_min $fps -pix_fmt yuv420p"
 }
 
-printf '%-6s %4s %14s %14s %7s %10s\n' scene fps quillet_cpu/s ffmpeg_cpu/s ratio produced
+# Other work on the machine skews CPU times and the produced share; say how busy it was.
+echo "load average before the run: $(cut -d' ' -f1-3 /proc/loadavg)"
+printf '%-6s %4s %14s %14s %7s %10s %s\n' scene fps quillet_cpu/s ffmpeg_cpu/s ratio produced encoded/counted
 for scene in $scenes; do
   start_scene "$scene"
   for fps in $rates; do
     q=$(cpu_of "$cli" record -o "$work/q.mp4" --seconds "$seconds" --fps "$fps" --sound off --no-countdown --yes)
     produced=$(sed -n 's/.*(\([0-9.]*\)%).*/\1/p' "$work/out" | tail -n1)
+    # framesEncoded / framesCounted as the recorder printed them.
+    counts=$(sed -n 's/^frames: \([0-9]*\) produced for \([0-9]*\) frame slots.*/\1\/\2/p' "$work/out" | tail -n1)
     qdur=$(ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 "$work/q.mp4" 2>/dev/null || echo "$seconds")
     # shellcheck disable=SC2046
     f=$(cpu_of ffmpeg -v error -y -f x11grab -framerate "$fps" -video_size 1920x1080 -i "$DISPLAY" -t "$seconds" \
       $(x264_opts "$fps") "$work/f.mp4")
     fdur=$(ffprobe -v error -show_entries format=duration -of default=nw=1:nk=1 "$work/f.mp4" 2>/dev/null || echo "$seconds")
-    awk -v s="$scene" -v r="$fps" -v q="$q" -v f="$f" -v qd="$qdur" -v fd="$fdur" -v p="$produced" 'BEGIN {
+    awk -v s="$scene" -v r="$fps" -v q="$q" -v f="$f" -v qd="$qdur" -v fd="$fdur" -v p="$produced" -v c="$counts" 'BEGIN {
       qs = q / qd; fs = f / fd;
-      printf "%-6s %4d %14.3f %14.3f %7.2f %9s%%\n", s, r, qs, fs, (fs > 0 ? qs / fs : 0), p }'
+      printf "%-6s %4d %14.3f %14.3f %7.2f %9s%% %s\n", s, r, qs, fs, (fs > 0 ? qs / fs : 0), p, c }'
   done
   stop_scene
 done
