@@ -1,5 +1,8 @@
 #include "engine/session/FlvOutput.h"
 
+#include "audio/aac/AacLcEncoder.h"
+#include "video/FlvAvcTags.h"
+
 namespace quillet {
 
 int FlvOutput::open(const OutputOpenParams& params, const char** failureKey)
@@ -15,6 +18,20 @@ int FlvOutput::open(const OutputOpenParams& params, const char** failureKey)
         writer_.FinishFlv(width_, height_, 0, params.framesPerSecond);
         *failureKey = "h264Err";
         return 0;
+    }
+    // AAC frames come out of the encoder late, and FLV cannot declare it. But
+    // every picture here is also shown late, by the composition time its tag
+    // carries, and that already covers the delay at every rate we record
+    // (66 ms against 64 ms at 32000 Hz). Only what remains beyond it is taken
+    // off the sound tags; taking off all of it would put the pictures 64 ms
+    // behind the sound. MP3 tags are left alone.
+    if (sound_) {
+        const uint64_t rate = params.capture.sampleRate;
+        const uint64_t covered = (uint64_t(kFlvAvcCompositionTime) * rate + 999) / 1000;
+        const uint32_t delay = covered >= uint64_t(kAacOutputDelaySamples)
+                                   ? 0u
+                                   : uint32_t(uint64_t(kAacOutputDelaySamples) - covered);
+        writer_.SetAudioEncoderDelay(delay, params.capture.sampleRate);
     }
     const size_t headerLength = coder_.sequenceHeader();
     if (headerLength == 0 ||

@@ -35,8 +35,11 @@ struct VideoFrameJob {
     uint32_t framesCounted = 0;     // before this frame
     uint32_t advance = 1;           // frame slots this frame covers
     bool keyFrame = false;          // the session's key-frame decision
-    uint32_t timestampMs = 0;       // framesCounted * 1000 / fps
-    uint32_t endTimestampMs = 0;    // (framesCounted + advance) * 1000 / fps
+    // When the picture shows: the slot it was captured nearest to, which is
+    // one after the count, (framesCounted + 1) * 1000 / fps; and when the
+    // next one is expected, (framesCounted + advance + 1) * 1000 / fps.
+    uint32_t timestampMs = 0;
+    uint32_t endTimestampMs = 0;
     // Set by the output: bytes coded for this frame, and a limit reached that
     // must end the recording (image count).
     uint32_t codedBytes = 0;

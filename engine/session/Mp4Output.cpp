@@ -1,5 +1,8 @@
 #include "engine/session/Mp4Output.h"
 
+#include <algorithm>
+
+#include "audio/aac/AacLcEncoder.h"
 #include "engine/session/AudioPacing.h"
 #include "video/FlvAvcTags.h"
 
@@ -18,6 +21,11 @@ int Mp4Output::open(const OutputOpenParams& params, const char** failureKey)
         *failureKey = "fileErr";
         return 0;
     }
+    // The AAC frames come out of the encoder this late; the file says so, and
+    // players skip it.
+    if (sound_)
+        mux_.SetAudioEncoderDelay(kAacOutputDelaySamples);
+    lastVideoEndMs_ = 0;
     ParameterSets ps;
     const size_t headerLength = coder_.sequenceHeader();
     if (!parseSequenceHeaderTag(coder_.packet(), headerLength, &ps) ||
@@ -45,9 +53,12 @@ void Mp4Output::videoFrame(VideoFrameJob& job)
     // The writer stores the duration with this sample, so it must be the time
     // this picture stands for: its own slots. The gap since the previous
     // picture would start every picture one slot early and give the first a
-    // duration of zero.
+    // duration of zero. A track starts at 0, so the first picture also covers
+    // the time before its stamp; every later one then starts at its own.
+    const uint32_t duration = job.endTimestampMs - std::min(lastVideoEndMs_, job.timestampMs);
+    lastVideoEndMs_ = job.endTimestampMs;
     SessionGuard g(*job.lock);
-    mux_.WriteVideo(sample, sampleLength, job.endTimestampMs - job.timestampMs, key ? 1 : 0);
+    mux_.WriteVideo(sample, sampleLength, duration, key ? 1 : 0);
     if (key && job.timestampMs > kIndexRefreshAfterMs)
         mux_.SaveData();
 }

@@ -26,6 +26,7 @@ private:
     H264FrameCoder coder_;
     CMp4mux mux_;
     bool sound_ = false;
+    uint32_t lastVideoEndMs_ = 0; // end of the previous picture's slots
 };
 
 } // namespace quillet

@@ -402,8 +402,12 @@ void RecordingSession::frameTick()
     job.framesCounted = counted;
     job.advance = advance;
     job.keyFrame = key;
-    job.timestampMs = frameTimestampMs(counted, framesPerSecond_);
-    job.endTimestampMs = frameTimestampMs(counted + advance, framesPerSecond_);
+    // A slot becomes due half a period before its time (due is rounded), so
+    // the picture just captured is nearest to the slot after the count:
+    // stamped with the count itself it would show one period before it was
+    // taken, ahead of the sound captured with it.
+    job.timestampMs = frameTimestampMs(counted + 1, framesPerSecond_);
+    job.endTimestampMs = frameTimestampMs(counted + advance + 1, framesPerSecond_);
     output_->videoFrame(job);
 
     bool writerFailed = false;

@@ -146,10 +146,12 @@ TEST(OutputFiles, Mp4WithSoundPlays)
     ASSERT_EQ(s.stop(), 1);
     EXPECT_TRUE(rig.host.messages.empty());
     checkH264AacFile(file, 4, 10);
-    // Each picture stands for its own slot: 0, 100, 200 ms, none with zero length.
+    // Each picture stands for its own slot, none with zero length. The first,
+    // taken at 50 ms and so stamped with the slot at 100 ms, also covers the
+    // time before it: the track starts at 0.
     const std::string pts = commandOutput("ffprobe -v error -select_streams v:0 -show_entries packet=pts_time,"
                                           "duration_time -of csv=p=0 '" + file + "' | head -n 3");
-    EXPECT_EQ(pts, "0.000000,0.100000\n0.100000,0.100000\n0.200000,0.100000\n");
+    EXPECT_EQ(pts, "0.000000,0.200000\n0.200000,0.100000\n0.300000,0.100000\n");
 }
 
 TEST(OutputFiles, FlvWithSoundPlays)

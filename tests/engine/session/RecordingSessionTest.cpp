@@ -136,9 +136,12 @@ TEST(RecordingSession, FramesFollowTheSlotsOfTheClock)
     EXPECT_EQ(c.framesCounted, 15u);
     EXPECT_EQ(c.framesEncoded, 15u);
     ASSERT_GE(rig.log->timestamps.size(), 3u);
-    EXPECT_EQ(rig.log->timestamps[0], 0u);
-    EXPECT_EQ(rig.log->timestamps[1], 66u);
-    EXPECT_EQ(rig.log->timestamps[2], 133u);
+    // Each picture shows from the slot it was captured nearest to, one after
+    // the count before it: the first, taken at 40 ms, at 66 ms, not at 0.
+    EXPECT_EQ(rig.log->counted[0], 0u);
+    EXPECT_EQ(rig.log->timestamps[0], 66u);
+    EXPECT_EQ(rig.log->timestamps[1], 133u);
+    EXPECT_EQ(rig.log->timestamps[2], 200u);
     // The first frame is a key frame (the count starts 20 s minus one frame in).
     EXPECT_TRUE(rig.log->keys[0]);
     EXPECT_FALSE(rig.log->keys[1]);
@@ -181,7 +184,7 @@ TEST(RecordingSession, PauseDropsTheTimeAndResumeContinuesTheCount)
     EXPECT_EQ(s->counters().framesCounted, 15u) << "no frame is due right at the resume";
     rig.run(*s, 70);
     EXPECT_EQ(s->counters().framesCounted, 16u);
-    EXPECT_EQ(rig.log->timestamps.back(), 1000u);
+    EXPECT_EQ(rig.log->timestamps.back(), 1066u); // slot 16, right after the 15 before the pause
     EXPECT_EQ(rig.log->advances.back(), 1u);
     s->stop();
 }
