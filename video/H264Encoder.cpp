@@ -77,6 +77,8 @@ int H264Encoder::open(int32_t width, int32_t height, uint8_t fps)
     previous_coded_ = false;
     payload_.reserve(picture_.size() + 1024);
     macroblock_flags_.assign(macroblock_count(width, height), 0);
+    // Sized once, so that no picture allocates.
+    saved_macroblocks_.resize(macroblock_flags_.size() * kMacroblockBytes);
     return 1;
 }
 
@@ -124,8 +126,6 @@ void H264Encoder::for_each_marked(F f)
 
 void H264Encoder::save_marked_macroblocks()
 {
-    if (saved_macroblocks_.size() < last_changed_macroblocks * kMacroblockBytes)
-        saved_macroblocks_.resize(macroblock_flags_.size() * kMacroblockBytes);
     const I420Planes p = picture_.planes();
     for_each_marked([&](int32_t x, int32_t y, int32_t w, int32_t h, size_t index, size_t) {
         uint8_t* to = saved_macroblocks_.data() + index * kMacroblockBytes;
