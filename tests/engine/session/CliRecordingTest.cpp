@@ -369,17 +369,23 @@ std::vector<double> avOffsets(const std::string& ext, int seconds, double from, 
 // period either way; the sound, whose encoder delay the files take off, has
 // no such step.
 constexpr double kSyncBoundMs = 60.0;
+// In theory the frame clock's phase against the slots allows -20..+60 ms at
+// 25 fps, plus the scene's own 10 ms loop. The quick check that runs on every
+// test run allows that whole range, so a rare phase cannot fail it; the
+// one-minute proof holds the 60 ms a viewer tolerates.
+constexpr double kQuickSyncBoundMs = 70.0;
 // Offsets may wobble by one frame period (a flash lands in this frame or the
 // next: 40 ms at 25 fps) and the scene's 10 ms loop, but must not drift:
 // sound and picture keep one clock.
 constexpr double kSyncSpreadMs = 50.0;
 
-void expectSynchronised(const std::vector<double>& offsets, const std::string& report)
+void expectSynchronised(const std::vector<double>& offsets, const std::string& report,
+                        double boundMs = kSyncBoundMs)
 {
     ASSERT_GE(offsets.size(), 3u) << report;
     double lo = offsets[0], hi = offsets[0];
     for (double ms : offsets) {
-        EXPECT_LE(std::abs(ms), kSyncBoundMs) << report;
+        EXPECT_LE(std::abs(ms), boundMs) << report;
         lo = std::min(lo, ms);
         hi = std::max(hi, ms);
     }
@@ -396,12 +402,12 @@ TEST(CliRecording, FlashAndClickStayTogether)
     if (access("./av_sync_scene", X_OK) != 0)
         GTEST_SKIP() << "av_sync_scene was not built (libpulse-simple missing)";
     std::string report;
-    expectSynchronised(avOffsets("mp4", 9, 0.5, &report), report);
+    expectSynchronised(avOffsets("mp4", 9, 0.5, &report), report, kQuickSyncBoundMs);
     // FLV shows every picture 66 ms after its stamp (the composition time of
     // its H.264 tags), which stands in for the sound encoder's delay there;
     // each sound tag carries the end of its frame, 32 ms after its sound.
     // Measured: 30 ms less than MP4.
-    expectSynchronised(avOffsets("flv", 9, 0.5, &report), report);
+    expectSynchronised(avOffsets("flv", 9, 0.5, &report), report, kQuickSyncBoundMs);
 }
 
 TEST(CliRecording, FlashAndClickStayTogetherAfterAMinute)
