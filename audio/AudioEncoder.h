@@ -49,7 +49,8 @@ enum class Mp3Framing : int {
 // (2048 sample frames = 64 ms at 32000 Hz: 1024 of AAC priming, 1024 of the
 // encoder's look-ahead; the first two records decode to silence). A writer
 // keeps sound in place by shifting it by that amount (MP4: an edit list that
-// starts the track 2048 samples in; FLV: audio stamps 64 ms earlier).
+// starts the track 2048 samples in; FLV: AAC stamps earlier by whatever part
+// of the delay the pictures' fixed composition time does not already cover).
 // finish() adds the two silent records that carry the last real samples out.
 //
 // Buffers: the caller owns pcm and out; neither is kept after a call. out must
