@@ -27,6 +27,8 @@ namespace quillet {
 namespace {
 
 using test::commandOutput;
+using test::probe;
+using test::toneEnergy;
 
 bool desktopPresent()
 {
@@ -85,26 +87,6 @@ int waitExit(pid_t pid)
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
-std::string probe(const std::string& file, const std::string& select, const std::string& entry)
-{
-    std::string out = commandOutput("ffprobe -v error -select_streams " + select + " -show_entries " + entry +
-                                    " -of default=nw=1:nk=1 '" + file + "' 2>/dev/null");
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
-        out.pop_back();
-    return out;
-}
-
-double toneEnergy(const std::vector<int16_t>& pcm, double freq, double rate)
-{
-    const double k = 2 * std::cos(2 * M_PI * freq / rate);
-    double s1 = 0, s2 = 0;
-    for (int16_t v : pcm) {
-        const double s0 = v + k * s1 - s2;
-        s2 = s1;
-        s1 = s0;
-    }
-    return (s1 * s1 + s2 * s2 - k * s1 * s2) / double(pcm.size() ? pcm.size() : 1);
-}
 
 std::vector<int16_t> decodeSound(const std::string& file)
 {
@@ -166,7 +148,13 @@ void expectPlayable(const std::string& file, double seconds, int fps, bool sound
         return;
     EXPECT_EQ(probe(file, "a:0", "stream=codec_name"), "aac") << file;
     const std::vector<int16_t> pcm = decodeSound(file);
-    EXPECT_NEAR(double(pcm.size()) / 32000, seconds, seconds * 0.05) << file;
+    // The test server's freshly opened monitor stream may deliver its first
+    // few hundred milliseconds late or not at all (seen after another test
+    // recorded from it: 4.74 s of sound in 5 s), so the sound may fall short
+    // by up to that half second; it must never run long.
+    const double soundSeconds = double(pcm.size()) / 32000;
+    EXPECT_GE(soundSeconds, seconds * 0.95 - 0.5) << file;
+    EXPECT_LE(soundSeconds, seconds * 1.05) << file;
     // Skip the first half second: the sound server's stream may start late.
     const std::vector<int16_t> body(pcm.begin() + std::min<size_t>(pcm.size(), 16000), pcm.end());
     EXPECT_GT(toneEnergy(body, 1000, 32000), 100 * toneEnergy(body, 2500, 32000)) << file;

@@ -20,6 +20,8 @@ namespace quillet {
 namespace {
 
 using test::commandOutput;
+using test::probe;
+using test::toneEnergy;
 using test::ManualClock;
 using test::ScriptedAudioInput;
 using test::TestHost;
@@ -33,28 +35,6 @@ std::string tempFolder()
 
 bool haveFfmpeg() { return std::system("ffprobe -version >/dev/null 2>&1 && ffmpeg -version >/dev/null 2>&1") == 0; }
 
-// Value of "key=" in ffprobe's flat output for one stream selector.
-std::string probe(const std::string& file, const std::string& select, const std::string& entry)
-{
-    std::string out = commandOutput("ffprobe -v error -select_streams " + select + " -show_entries " + entry +
-                                    " -of default=nw=1:nk=1 '" + file + "' 2>/dev/null");
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
-        out.pop_back();
-    return out;
-}
-
-// Energy of one frequency in mono 16-bit PCM (Goertzel), normalised per sample.
-double toneEnergy(const std::vector<int16_t>& pcm, double freq, double rate)
-{
-    const double k = 2 * std::cos(2 * M_PI * freq / rate);
-    double s1 = 0, s2 = 0;
-    for (int16_t v : pcm) {
-        const double s0 = v + k * s1 - s2;
-        s2 = s1;
-        s1 = s0;
-    }
-    return (s1 * s1 + s2 * s2 - k * s1 * s2) / double(pcm.size());
-}
 
 struct FileRig {
     explicit FileRig(int width = 320, int height = 240) : screen(width, height)

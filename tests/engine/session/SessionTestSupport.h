@@ -1,4 +1,6 @@
 #pragma once
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <memory>
 #include <string>
@@ -185,6 +187,29 @@ inline std::string commandOutput(const std::string& cmd)
         out.append(buf, n);
     pclose(p);
     return out;
+}
+
+// One ffprobe entry of the selected streams ("v:0", "a:0"), without the line end.
+inline std::string probe(const std::string& file, const std::string& select, const std::string& entry)
+{
+    std::string out = commandOutput("ffprobe -v error -select_streams " + select + " -show_entries " + entry +
+                                    " -of default=nw=1:nk=1 '" + file + "' 2>/dev/null");
+    while (!out.empty() && (out.back() == '\n' || out.back() == '\r'))
+        out.pop_back();
+    return out;
+}
+
+// Energy of one frequency in mono 16-bit PCM (Goertzel), normalised per sample.
+inline double toneEnergy(const std::vector<int16_t>& pcm, double freq, double rate)
+{
+    const double k = 2 * std::cos(2 * M_PI * freq / rate);
+    double s1 = 0, s2 = 0;
+    for (int16_t v : pcm) {
+        const double s0 = v + k * s1 - s2;
+        s2 = s1;
+        s1 = s0;
+    }
+    return (s1 * s1 + s2 * s2 - k * s1 * s2) / double(pcm.size() ? pcm.size() : 1);
 }
 
 } // namespace quillet::test
