@@ -1,6 +1,5 @@
 #include "engine/session/FlvOutput.h"
 
-#include "audio/aac/AacLcEncoder.h"
 #include "video/FlvAvcTags.h"
 
 namespace quillet {
@@ -25,12 +24,11 @@ int FlvOutput::open(const OutputOpenParams& params, const char** failureKey)
     // (66 ms against 64 ms at 32000 Hz). Only what remains beyond it is taken
     // off the sound tags; taking off all of it would put the pictures 64 ms
     // behind the sound. MP3 tags are left alone.
-    if (sound_) {
+    if (sound_ && params.audioDelaySamples > 0) {
         const uint64_t rate = params.capture.sampleRate;
         const uint64_t covered = (uint64_t(kFlvAvcCompositionTime) * rate + 999) / 1000;
-        const uint32_t delay = covered >= uint64_t(kAacOutputDelaySamples)
-                                   ? 0u
-                                   : uint32_t(uint64_t(kAacOutputDelaySamples) - covered);
+        const uint64_t lag = static_cast<uint64_t>(params.audioDelaySamples);
+        const uint32_t delay = covered >= lag ? 0u : static_cast<uint32_t>(lag - covered);
         writer_.SetAudioEncoderDelay(delay, params.capture.sampleRate);
     }
     const size_t headerLength = coder_.sequenceHeader();

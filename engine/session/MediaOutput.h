@@ -24,6 +24,9 @@ struct OutputOpenParams {
     bool sound = false;
     AudioTargetFormat target;
     CaptureAudioFormat capture;
+    // Sample frames by which the sound encoder's output lags its input (0 for
+    // an encoder without delay); the writers declare or remove it.
+    int audioDelaySamples = 0;
 };
 
 // One frame tick's work for the writer of the output type.

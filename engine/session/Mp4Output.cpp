@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "audio/aac/AacLcEncoder.h"
 #include "engine/session/AudioPacing.h"
 #include "video/FlvAvcTags.h"
 
@@ -23,8 +22,8 @@ int Mp4Output::open(const OutputOpenParams& params, const char** failureKey)
     }
     // The AAC frames come out of the encoder this late; the file says so, and
     // players skip it.
-    if (sound_)
-        mux_.SetAudioEncoderDelay(kAacOutputDelaySamples);
+    if (sound_ && params.audioDelaySamples > 0)
+        mux_.SetAudioEncoderDelay(params.audioDelaySamples);
     lastVideoEndMs_ = 0;
     ParameterSets ps;
     const size_t headerLength = coder_.sequenceHeader();

@@ -203,6 +203,7 @@ int RecordingSession::start(const RecordSettings& settings, const std::string& f
     params.sound = withSound;
     params.target = target_;
     params.capture = capture_;
+    params.audioDelaySamples = compressor_ ? compressor_->outputDelaySamples() : 0;
     const char* failureKey = "fileErr";
     if (!output_->open(params, &failureKey))
         return fail(failureKey);

@@ -132,6 +132,11 @@ TEST(OutputFiles, Mp4WithSoundPlays)
     const std::string pts = commandOutput("ffprobe -v error -select_streams v:0 -show_entries packet=pts_time,"
                                           "duration_time -of csv=p=0 '" + file + "' | head -n 3");
     EXPECT_EQ(pts, "0.000000,0.200000\n0.200000,0.100000\n0.300000,0.100000\n");
+    // The file declares the sound encoder's own delay (2048 samples at
+    // 32000 Hz), so the first sound a player plays is the first captured.
+    const std::string firstSound = commandOutput("ffprobe -v error -select_streams a:0 -show_entries packet=pts_time "
+                                                 "-of default=nw=1:nk=1 '" + file + "' | head -n 1");
+    EXPECT_EQ(firstSound, "-0.064000\n");
 }
 
 TEST(OutputFiles, FlvWithSoundPlays)
