@@ -73,6 +73,9 @@ int H264Encoder::open(int32_t width, int32_t height, uint8_t fps)
     if (handle_ == nullptr)
         return 0;
     pts_ = 0;
+    keyframe_interval_ = params.i_keyint_max;
+    since_idr_ = 0;
+    still_pictures = 0;
     picture_current_ = false;
     previous_coded_ = false;
     payload_.reserve(picture_.size() + 1024);
@@ -246,6 +249,17 @@ size_t H264Encoder::encode_planes(uint8_t* out, size_t out_capacity, uint32_t ti
     in.img.i_stride[1] = static_cast<int>(planes.stride_u);
     in.img.i_stride[2] = static_cast<int>(planes.stride_v);
     in.i_type = force ? X264_TYPE_IDR : X264_TYPE_AUTO;
+    // Every macroblock unchanged means the same picture as the library's
+    // reference. Its scene-cut test then finds every block's inter cost at
+    // the fixed minimum, below any block's intra cost, so it cannot fire, and
+    // every macroblock is skipped unanalysed. Saying "P" spares the
+    // whole-picture analysis and changes no byte. Near the end of a key-frame
+    // interval the library keeps the choice, so the interval stays its own.
+    if (!force && hints && use_still_picture_shortcut != 0 && last_changed_macroblocks == 0 &&
+        since_idr_ + 2 < keyframe_interval_) {
+        in.i_type = X264_TYPE_P;
+        ++still_pictures;
+    }
     in.i_pts = pts_++;
     // The flags stay ours: the library reads them only inside this call,
     // since it holds no picture back.
@@ -260,6 +274,7 @@ size_t H264Encoder::encode_planes(uint8_t* out, size_t out_capacity, uint32_t ti
     // From here the library's reference is this picture, whether or not its
     // bytes reach the caller (a lost one forces the next to be an IDR picture).
     previous_coded_ = true;
+    since_idr_ = coded.i_type == X264_TYPE_IDR ? 0 : since_idr_ + 1;
 
     size_t total = 0;
     for (int i = 0; i < count; ++i) {

@@ -125,6 +125,13 @@ public:
     // picture's total (whole pictures count all of them).
     size_t last_changed_macroblocks = 0;
     size_t macroblocks() const { return macroblock_flags_.size(); }
+    // A picture identical to the previous one cannot be a scene cut, so the
+    // library is told it is a P picture and spares its whole-picture scene
+    // analysis; the coded bytes stay the same. Off: the library decides every
+    // type itself (for comparisons).
+    uint8_t use_still_picture_shortcut = 1;
+    // Pictures handed to the library with a type chosen here since open().
+    uint32_t still_pictures = 0;
 
 private:
     // hints: give the library macroblock_flags_ with this picture.
@@ -155,6 +162,8 @@ private:
     std::vector<uint8_t> saved_macroblocks_; // previous pixels of the marked ones, 384 bytes each
     std::vector<uint8_t> payload_; // NAL payloads with emulation prevention removed
     int64_t pts_ = 0;              // picture index: the library wants increasing timestamps
+    int32_t keyframe_interval_ = 0; // the library's longest distance between IDR pictures
+    int32_t since_idr_ = 0;         // pictures the library coded after the last IDR picture
 };
 
 } // namespace quillet

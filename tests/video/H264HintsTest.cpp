@@ -272,5 +272,66 @@ TEST(H264Hints, PixelModeHandsOverOnlyTheChangedBlocksAfterTheFirstPicture)
     EXPECT_EQ(enc.last_changed_macroblocks, enc.macroblocks());
 }
 
+// Pictures identical to the previous one are handed over as P pictures,
+// sparing the library's scene analysis. The stream must come out byte for
+// byte as when the library decides every type itself, across still runs,
+// moving content, a scene cut and the end of a key-frame interval.
+TEST(H264Hints, StillPictureShortcutChangesNoByte)
+{
+    Bytes noise(static_cast<size_t>(kW) * kH * 4);
+    uint32_t seed = 12345;
+    for (uint8_t& b : noise) {
+        seed = seed * 1664525u + 1013904223u;
+        b = static_cast<uint8_t>(seed >> 24);
+    }
+    // 2 pictures a second: a key picture every 20.
+    constexpr int kCount = 48;
+    std::vector<Bytes> frames;
+    for (int i = 0; i < kCount; ++i) {
+        if (i >= 12 && i < 16)
+            frames.push_back(noise); // a new scene, then still
+        else
+            frames.push_back(testing::screen_frame(kW, kH, 4, (i >= 5 && i < 10) || i > 40 ? i : 0));
+    }
+    struct Run {
+        std::vector<Bytes> units;
+        std::vector<int> keys;
+        uint32_t still = 0;
+    };
+    auto run = [&](uint8_t shortcut) {
+        Run r;
+        H264Encoder enc;
+        enc.set_input_mode(H264InputMode::Bgra32);
+        enc.use_still_picture_shortcut = shortcut;
+        if (enc.open(kW, kH, 2) != 1)
+            return r;
+        Bytes out(H264Encoder::recommended_output_capacity(kW, kH));
+        for (int i = 0; i < kCount; ++i) {
+            const Rect whole{0, 0, kW - 1, kH - 1};
+            const Rect d = i == 0 ? whole : difference(frames[i - 1], frames[i]);
+            const size_t count = d.right < d.left ? 0 : 1;
+            const size_t n = enc.encode_changed(frames[i].data(), frames[i].size(), &d, count, out.data(),
+                                                out.size(), static_cast<uint32_t>(i * 500));
+            r.units.emplace_back(out.begin(), out.begin() + static_cast<std::ptrdiff_t>(n));
+            if (enc.last_was_keyframe)
+                r.keys.push_back(i);
+        }
+        r.still = enc.still_pictures;
+        return r;
+    };
+    const Run on = run(1), off = run(0);
+    ASSERT_EQ(on.units.size(), static_cast<size_t>(kCount));
+    for (int i = 0; i < kCount; ++i) {
+        ASSERT_FALSE(on.units[i].empty()) << i;
+        EXPECT_TRUE(on.units[i] == off.units[i]) << "picture " << i;
+    }
+    EXPECT_EQ(on.keys, off.keys);
+    // The library's own decisions are all there: the first picture, the cut to
+    // the new scene and back, and the interval counted from the last cut.
+    EXPECT_EQ(on.keys, (std::vector<int>{0, 12, 16, 36}));
+    EXPECT_GE(on.still, 25u);
+    EXPECT_EQ(off.still, 0u);
+}
+
 } // namespace
 } // namespace quillet
