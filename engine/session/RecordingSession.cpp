@@ -172,6 +172,7 @@ int RecordingSession::start(const RecordSettings& settings, const std::string& f
     cursorSerial_ = 0;
 
     audioOutBuffer_.assign(kAudioOutBufferBytes, 0);
+    soundFed_ = false;
     {
         SessionGuard g(lock_);
         sound_ = SoundClock{};
@@ -280,6 +281,7 @@ int RecordingSession::stop()
         loopbackThread_.join();
     }
 
+    flushSound();
     uint32_t counted = 0, encoded = 0;
     bool outputFailed = false;
     {
@@ -477,6 +479,8 @@ void RecordingSession::handleChunk(uint8_t* data, uint32_t bytes, bool fromDevic
     }
 
     soundLevel_ = soundLevel(data, bytes);
+    if (bytes > 0)
+        soundFed_ = true;
 
     const int compressed = compressor_->encode(data, audioOutBuffer_.data(), static_cast<int>(bytes),
                                                static_cast<int>(audioOutBuffer_.size()));
@@ -496,6 +500,11 @@ void RecordingSession::handleChunk(uint8_t* data, uint32_t bytes, bool fromDevic
             output_->soundMp3(audioOutBuffer_.data(), static_cast<size_t>(compressed), sound_.audioMs);
         return;
     }
+    storeAacRecords(compressed);
+}
+
+void RecordingSession::storeAacRecords(int compressed)
+{
     const uint64_t frameBytes = uint64_t(sound_.channels) * kAacFrameBytesPerChannel;
     const int units = forEachAacUnit(audioOutBuffer_.data(), static_cast<size_t>(compressed),
                                      [](const uint8_t*, size_t) {});
@@ -515,6 +524,28 @@ void RecordingSession::handleChunk(uint8_t* data, uint32_t bytes, bool fromDevic
     else if (output_->takesSound())
         output_->soundAac(audioOutBuffer_.data(), static_cast<size_t>(compressed), aacEnd_.data(),
                           aacDuration_.data(), units);
+}
+
+void RecordingSession::flushSound()
+{
+    // A recording that never got sound keeps a file without a sound track.
+    if (!compressor_ || !output_ || audioOutBuffer_.empty() || !soundFed_)
+        return;
+    {
+        SessionGuard g(lock_);
+        if (framesCounted_ == 0 || !output_->takesSound())
+            return;
+    }
+    // The encoder keeps back a partial chunk and, for AAC, the last 2048
+    // samples it was given; without this the end of the sound would be lost.
+    const int compressed = compressor_->finish(audioOutBuffer_.data(), static_cast<int>(audioOutBuffer_.size()));
+    if (compressed <= 0)
+        return;
+    SessionGuard g(lock_);
+    if (compressor_->isAac())
+        storeAacRecords(compressed);
+    else
+        output_->soundMp3(audioOutBuffer_.data(), static_cast<size_t>(compressed), sound_.audioMs);
 }
 
 void RecordingSession::loopbackThreadMain()

@@ -116,6 +116,11 @@ private:
     void videoThreadMain();
     void loopbackThreadMain();
     void handleChunk(uint8_t* data, uint32_t bytes, bool fromDevice);
+    // Hands the AAC records in audioOutBuffer_ to the writer, each stamped by
+    // the sound clock it advances. Called with lock_ held.
+    void storeAacRecords(int compressed);
+    // At stop: what the sound encoder still holds goes into the file.
+    void flushSound();
     void requestStopFromWorker();
 
     SessionHost& host_;
@@ -158,6 +163,7 @@ private:
     std::vector<uint8_t> audioOutBuffer_;
     std::vector<uint8_t> scratch_;
     std::vector<uint32_t> aacEnd_;      // per AAC record of one buffer
+    std::atomic<bool> soundFed_{false}; // the encoder has been given sound since start
     std::vector<uint32_t> aacDuration_;
 
     std::unique_ptr<FrameGrabber> grabber_;

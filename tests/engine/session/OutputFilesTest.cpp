@@ -76,11 +76,24 @@ struct FileRig {
                     phase += 2 * M_PI * 1000 / 32000;
                     p[2 * i] = p[2 * i + 1] = v;
                 }
+                soundFrames += frames;
                 s.onAudioChunk(&audio, b);
             }
         }
     }
 
+    // Every sample frame handed to the session must be in the file.
+    void expectAllSoundStored(const std::string& file, size_t leadIn) const
+    {
+        const std::string bytes = commandOutput("ffmpeg -v error -i '" + file +
+                                                "' -map 0:a -f s16le -ac 1 - | wc -c");
+        const size_t decoded = static_cast<size_t>(std::atoll(bytes.c_str())) / 2;
+        // At most one AAC frame of silence pads the last partial chunk.
+        EXPECT_GE(decoded, soundFrames + leadIn) << file;
+        EXPECT_LT(decoded, soundFrames + leadIn + 1024) << file;
+    }
+
+    size_t soundFrames = 0;
     SyntheticScreen screen;
     ManualClock clock;
     TestHost host;
@@ -132,6 +145,7 @@ TEST(OutputFiles, Mp4WithSoundPlays)
     const std::string pts = commandOutput("ffprobe -v error -select_streams v:0 -show_entries packet=pts_time,"
                                           "duration_time -of csv=p=0 '" + file + "' | head -n 3");
     EXPECT_EQ(pts, "0.000000,0.200000\n0.200000,0.100000\n0.300000,0.100000\n");
+    rig.expectAllSoundStored(file, 0);
     // The file declares the sound encoder's own delay (2048 samples at
     // 32000 Hz), so the first sound a player plays is the first captured.
     const std::string firstSound = commandOutput("ffprobe -v error -select_streams a:0 -show_entries packet=pts_time "
@@ -151,6 +165,8 @@ TEST(OutputFiles, FlvWithSoundPlays)
     rig.record(s, 4);
     ASSERT_EQ(s.stop(), 1);
     checkH264AacFile(file, 4, 10);
+    // FLV cannot declare the encoder's 2048-sample lead-in; it plays as such.
+    rig.expectAllSoundStored(file, 2048);
 }
 
 TEST(OutputFiles, UnwritableFolderGivesFileErrAndNoFile)
