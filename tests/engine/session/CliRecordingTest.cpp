@@ -357,12 +357,11 @@ std::vector<double> avOffsets(const std::string& ext, int seconds, double from, 
 // period either way; the sound, whose encoder delay the files take off, has
 // no such step.
 constexpr double kSyncBoundMs = 60.0;
-// Whatever the frame clock's phase against the slots, the offset lies within
-// -20..+60 ms at 25 fps (plus the scene's own 10 ms loop). The clock starts
-// with the recording and keeps its phase unless a tick runs more than half a
-// period late, so in practice the capture falls on the slot and the offset
-// within 0..40 ms; the quick check holds the same 60 ms as the long proof.
-constexpr double kQuickSyncBoundMs = kSyncBoundMs;
+// In theory the frame clock's phase against the slots allows -20..+60 ms at
+// 25 fps, plus the scene's own 10 ms loop. The quick check that runs on every
+// test run allows that whole range, so a rare phase cannot fail it; the
+// one-minute proof holds the 60 ms a viewer tolerates.
+constexpr double kQuickSyncBoundMs = 70.0;
 // Offsets may wobble by one frame period (a flash lands in this frame or the
 // next: 40 ms at 25 fps) and the scene's 10 ms loop, but must not drift:
 // sound and picture keep one clock.
