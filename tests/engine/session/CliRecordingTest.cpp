@@ -358,9 +358,10 @@ std::vector<double> avOffsets(const std::string& ext, int seconds, double from, 
 // no such step.
 constexpr double kSyncBoundMs = 60.0;
 // In theory the frame clock's phase against the slots allows -20..+60 ms at
-// 25 fps, plus the scene's own 10 ms loop. The quick check that runs on every
-// test run allows that whole range, so a rare phase cannot fail it; the
-// one-minute proof holds the 60 ms a viewer tolerates.
+// 25 fps, plus the scene's own 10 ms loop (runs here gave 0..50 ms: the sound
+// clock's pull-back moves the slots against the frame clock). The quick check
+// that runs on every test run allows that whole range, so a rare phase cannot
+// fail it; the one-minute proof holds the 60 ms a viewer tolerates.
 constexpr double kQuickSyncBoundMs = 70.0;
 // Offsets may wobble by one frame period (a flash lands in this frame or the
 // next: 40 ms at 25 fps) and the scene's 10 ms loop, but must not drift:
