@@ -127,18 +127,51 @@ void H264Encoder::for_each_marked(F f)
     }
 }
 
+namespace {
+
+// Copies (or compares) one macroblock's pixels between the picture and its
+// 384-byte saved form. W is the macroblock's width in luma pixels: whole
+// macroblocks use the fixed width, which the compiler turns into plain
+// 16- and 8-byte moves instead of library calls.
+template <int32_t W>
+void save_macroblock(const I420Planes& p, int32_t x, int32_t y, int32_t w, int32_t h, uint8_t* to)
+{
+    const size_t luma = static_cast<size_t>(W > 0 ? W : w), chroma = luma / 2;
+    for (int32_t r = 0; r < h; ++r)
+        std::memcpy(to + r * 16, p.y + (y + r) * p.stride_y + x, luma);
+    to += 256;
+    for (int32_t r = 0; r < h / 2; ++r) {
+        std::memcpy(to + r * 16, p.u + (y / 2 + r) * p.stride_u + x / 2, chroma);
+        std::memcpy(to + r * 16 + 8, p.v + (y / 2 + r) * p.stride_v + x / 2, chroma);
+    }
+}
+
+template <int32_t W>
+bool macroblock_equal(const I420Planes& p, int32_t x, int32_t y, int32_t w, int32_t h, const uint8_t* from)
+{
+    const size_t luma = static_cast<size_t>(W > 0 ? W : w), chroma = luma / 2;
+    for (int32_t r = 0; r < h; ++r)
+        if (std::memcmp(from + r * 16, p.y + (y + r) * p.stride_y + x, luma) != 0)
+            return false;
+    from += 256;
+    for (int32_t r = 0; r < h / 2; ++r)
+        if (std::memcmp(from + r * 16, p.u + (y / 2 + r) * p.stride_u + x / 2, chroma) != 0 ||
+            std::memcmp(from + r * 16 + 8, p.v + (y / 2 + r) * p.stride_v + x / 2, chroma) != 0)
+            return false;
+    return true;
+}
+
+} // namespace
+
 void H264Encoder::save_marked_macroblocks()
 {
     const I420Planes p = picture_.planes();
     for_each_marked([&](int32_t x, int32_t y, int32_t w, int32_t h, size_t index, size_t) {
         uint8_t* to = saved_macroblocks_.data() + index * kMacroblockBytes;
-        for (int32_t r = 0; r < h; ++r, to += 16)
-            std::memcpy(to, p.y + (y + r) * p.stride_y + x, static_cast<size_t>(w));
-        to = saved_macroblocks_.data() + index * kMacroblockBytes + 256;
-        for (int32_t r = 0; r < h / 2; ++r, to += 16) {
-            std::memcpy(to, p.u + (y / 2 + r) * p.stride_u + x / 2, static_cast<size_t>(w / 2));
-            std::memcpy(to + 8, p.v + (y / 2 + r) * p.stride_v + x / 2, static_cast<size_t>(w / 2));
-        }
+        if (w == 16)
+            save_macroblock<16>(p, x, y, w, h, to);
+        else
+            save_macroblock<0>(p, x, y, w, h, to);
     });
 }
 
@@ -148,14 +181,8 @@ void H264Encoder::unmark_equal_macroblocks()
     size_t equal = 0;
     for_each_marked([&](int32_t x, int32_t y, int32_t w, int32_t h, size_t index, size_t flag) {
         const uint8_t* from = saved_macroblocks_.data() + index * kMacroblockBytes;
-        for (int32_t r = 0; r < h; ++r, from += 16)
-            if (std::memcmp(from, p.y + (y + r) * p.stride_y + x, static_cast<size_t>(w)) != 0)
-                return;
-        from = saved_macroblocks_.data() + index * kMacroblockBytes + 256;
-        for (int32_t r = 0; r < h / 2; ++r, from += 16)
-            if (std::memcmp(from, p.u + (y / 2 + r) * p.stride_u + x / 2, static_cast<size_t>(w / 2)) != 0 ||
-                std::memcmp(from + 8, p.v + (y / 2 + r) * p.stride_v + x / 2, static_cast<size_t>(w / 2)) != 0)
-                return;
+        if (!(w == 16 ? macroblock_equal<16>(p, x, y, w, h, from) : macroblock_equal<0>(p, x, y, w, h, from)))
+            return;
         macroblock_flags_[flag] = kMacroblockConstant;
         ++equal;
     });
