@@ -1,5 +1,7 @@
 #include "capture/BicubicScaler.h"
 
+#include "capture/BicubicKernels.h"
+
 #include <algorithm>
 #include <cmath>
 #include <cstring>
@@ -18,8 +20,7 @@ namespace quillet {
 
 namespace {
 
-// Fixed-point precision of the vertical filter's weights.
-constexpr int kWeightBits = 14;
+constexpr int kWeightBits = kBicubicWeightBits;
 constexpr int32_t kWeightOne = 1 << kWeightBits;
 
 // The cubic of the library's bicubic mode (Mitchell-Netravali with B = 0 and
@@ -127,6 +128,7 @@ int BicubicScaler::scaleArea(const PixelView& src, uint8_t* dst, int32_t dstStri
         return 1;
     const size_t begin = static_cast<size_t>(left) * 4;
     const size_t bytes = static_cast<size_t>(right - left) * 4;
+    const BicubicRowKernel wide = bicubicRowKernelWide();
     for (int32_t y = first; y < end; ++y) {
         const Tap& t = taps_[static_cast<size_t>(y)];
         const uint8_t* s0 = src.row(t.row[0]) + begin;
@@ -136,7 +138,7 @@ int BicubicScaler::scaleArea(const PixelView& src, uint8_t* dst, int32_t dstStri
         uint8_t* d = dst + static_cast<int64_t>(dstHeight_ - 1 - y) * dstStride + begin;
         const int32_t w0 = t.weight[0], w1 = t.weight[1], w2 = t.weight[2], w3 = t.weight[3];
         // Every byte, the unused fourth one included, gets the same filter.
-        size_t i = 0;
+        size_t i = wide ? wide(s0, s1, s2, s3, d, bytes, t.weight) : 0;
 #if defined(__SSE2__)
         // Sixteen bytes at a time with the very arithmetic of the loop below:
         // pairs of rows multiplied and summed into 32 bits, rounded, shifted,
