@@ -16,6 +16,9 @@ function(quillet_add_test name)
       list(APPEND props RESOURCE_LOCK desktop)
     endif()
   endif()
+  if(CMAKE_BUILD_TYPE STREQUAL "Tsan")
+    list(APPEND props ENVIRONMENT "TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp")
+  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 30
