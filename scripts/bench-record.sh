@@ -29,9 +29,18 @@ pids=()
 stop_scene() { for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done; pids=(); }
 trap 'stop_scene; rm -rf "$work"' EXIT
 
-# The scrolling text: the repository's own sources, so it looks like a page of
-# code being read.
-find "$repo/engine" "$repo/capture" -name '*.cpp' | sort | xargs cat | sed -n '1,200p' >"$work/page.txt"
+# The scrolling text: 200 lines of code-like words from a fixed generator, so
+# every run and every machine scrolls the same page.
+awk 'BEGIN {
+  split("int const return if for while static void uint8_t size_t auto std::vector frame picture width height stride {} ();", w, " ");
+  x = 7;
+  for (i = 0; i < 200; i++) {
+    x = (x * 69069 + 1) % 4294967296; n = 3 + x % 9;
+    x = (x * 69069 + 1) % 4294967296; line = substr("                ", 1, (x % 4) * 4);
+    for (j = 0; j < n; j++) { x = (x * 69069 + 1) % 4294967296; line = line w[1 + x % 19] " " }
+    print line
+  }
+}' >"$work/page.txt"
 font=$(fc-match -f '%{file}' 'DejaVu Sans Mono' 2>/dev/null || true)
 
 start_scene() {
