@@ -8,6 +8,7 @@
 
 #include <vector>
 
+#include "bench/video/DesktopFrame.h"
 #include "video/ColorConvert.h"
 #include "video/FlvAvcTags.h"
 #include "video/H264Encoder.h"
@@ -21,35 +22,8 @@ constexpr int32_t kW = 1920, kH = 1080;
 constexpr int kFps = 10;
 constexpr int kSequence = 16; // distinct frames, cycled
 
-// A desktop-like bottom-up frame: gradient, a text window, a moving box.
-std::vector<uint8_t> screen_frame(int index)
-{
-    std::vector<uint8_t> f(static_cast<size_t>(kW) * kH * 4);
-    uint32_t seed = 99;
-    for (int32_t y = 0; y < kH; ++y) {
-        uint8_t* row = f.data() + static_cast<size_t>(kH - 1 - y) * kW * 4;
-        for (int32_t x = 0; x < kW; ++x) {
-            int r = 40 + x * 120 / kW, g = 60 + y * 100 / kH, b = 150;
-            if (x > 200 && x < 1500 && y > 150 && y < 900) {
-                r = g = b = 235;
-                seed = seed * 1103515245u + 12345u;
-                if ((y / 6) % 3 == 0 && ((seed >> 16) & 3) == 0)
-                    r = g = b = 20;
-            }
-            const int bx = 100 + index * 24;
-            if (x >= bx && x < bx + 300 && y >= 400 && y < 600) {
-                r = 200;
-                g = 40;
-                b = 30;
-            }
-            row[4 * x] = static_cast<uint8_t>(b);
-            row[4 * x + 1] = static_cast<uint8_t>(g);
-            row[4 * x + 2] = static_cast<uint8_t>(r);
-            row[4 * x + 3] = 0;
-        }
-    }
-    return f;
-}
+// The desktop with its box moving 24 px per frame.
+std::vector<uint8_t> screen_frame(int index) { return bench::desktop_frame(kW, kH, 100 + index * 24); }
 
 const std::vector<std::vector<uint8_t>>& frames()
 {

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <vector>
 
+#include "bench/video/DesktopFrame.h"
 #include "video/H264Encoder.h"
 
 namespace quillet {
@@ -21,37 +22,14 @@ namespace {
 constexpr int32_t kW = 1920, kH = 1088;
 constexpr int kFps = 25;
 constexpr int kSequence = 16;
-constexpr int32_t kBoxTop = 400, kBoxHeight = 200, kBoxWidth = 300, kBoxStep = 24;
+constexpr int32_t kBoxTop = bench::kDesktopBoxTop, kBoxHeight = bench::kDesktopBoxHeight,
+                  kBoxWidth = bench::kDesktopBoxWidth, kBoxStep = 24;
 
 int32_t box_left(int index, bool moving) { return 100 + (moving ? index * kBoxStep : 0); }
 
 std::vector<uint8_t> screen_frame(int index, bool moving)
 {
-    std::vector<uint8_t> f(static_cast<size_t>(kW) * kH * 4);
-    uint32_t seed = 99;
-    const int32_t bx = box_left(index, moving);
-    for (int32_t y = 0; y < kH; ++y) {
-        uint8_t* row = f.data() + static_cast<size_t>(kH - 1 - y) * kW * 4;
-        for (int32_t x = 0; x < kW; ++x) {
-            int r = 40 + x * 120 / kW, g = 60 + y * 100 / kH, b = 150;
-            if (x > 200 && x < 1500 && y > 150 && y < 900) {
-                r = g = b = 235;
-                seed = seed * 1103515245u + 12345u;
-                if ((y / 6) % 3 == 0 && ((seed >> 16) & 3) == 0)
-                    r = g = b = 20;
-            }
-            if (x >= bx && x < bx + kBoxWidth && y >= kBoxTop && y < kBoxTop + kBoxHeight) {
-                r = 200;
-                g = 40;
-                b = 30;
-            }
-            row[4 * x] = static_cast<uint8_t>(b);
-            row[4 * x + 1] = static_cast<uint8_t>(g);
-            row[4 * x + 2] = static_cast<uint8_t>(r);
-            row[4 * x + 3] = 0;
-        }
-    }
-    return f;
+    return bench::desktop_frame(kW, kH, box_left(index, moving));
 }
 
 struct Scene {
