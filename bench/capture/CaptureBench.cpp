@@ -97,61 +97,61 @@ double median(std::vector<double> v)
     return v[v.size() / 2];
 }
 
+// A shared-memory image of the whole root window on its own connection.
+struct RootShmImage {
+    RootShmImage()
+    {
+        const int s = DefaultScreen(display);
+        image = XShmCreateImage(display, DefaultVisual(display, s), DefaultDepth(display, s), ZPixmap, nullptr,
+                                &info, DisplayWidth(display, s), DisplayHeight(display, s));
+        info.shmid = shmget(IPC_PRIVATE, static_cast<size_t>(image->bytes_per_line) * image->height, IPC_CREAT | 0600);
+        info.shmaddr = image->data = static_cast<char*>(shmat(info.shmid, nullptr, 0));
+        info.readOnly = False;
+        XShmAttach(display, &info);
+        XSync(display, False);
+        shmctl(info.shmid, IPC_RMID, nullptr);
+    }
+    ~RootShmImage()
+    {
+        XShmDetach(display, &info);
+        XSync(display, False);
+        shmdt(info.shmaddr);
+        image->data = nullptr;
+        XDestroyImage(image);
+        XCloseDisplay(display);
+    }
+    RootShmImage(const RootShmImage&) = delete;
+    RootShmImage& operator=(const RootShmImage&) = delete;
+    Status grab() { return XShmGetImage(display, DefaultRootWindow(display), image, 0, 0, AllPlanes); }
+
+    Display* display = XOpenDisplay(nullptr);
+    XShmSegmentInfo info{};
+    XImage* image = nullptr;
+};
+
 // The baseline: one XShmGetImage of the whole root into shared memory.
 void BM_FullShmGetImage(benchmark::State& state)
 {
-    Display* d = XOpenDisplay(nullptr);
-    const int s = DefaultScreen(d);
-    XShmSegmentInfo info{};
-    XImage* image = XShmCreateImage(d, DefaultVisual(d, s), DefaultDepth(d, s), ZPixmap, nullptr, &info,
-                                    DisplayWidth(d, s), DisplayHeight(d, s));
-    info.shmid = shmget(IPC_PRIVATE, static_cast<size_t>(image->bytes_per_line) * image->height, IPC_CREAT | 0600);
-    info.shmaddr = image->data = static_cast<char*>(shmat(info.shmid, nullptr, 0));
-    info.readOnly = False;
-    XShmAttach(d, &info);
-    XSync(d, False);
-    shmctl(info.shmid, IPC_RMID, nullptr);
+    RootShmImage root;
     for (auto _ : state)
-        benchmark::DoNotOptimize(XShmGetImage(d, DefaultRootWindow(d), image, 0, 0, AllPlanes));
-    XShmDetach(d, &info);
-    XSync(d, False);
-    shmdt(info.shmaddr);
-    image->data = nullptr;
-    XDestroyImage(image);
-    XCloseDisplay(d);
+        benchmark::DoNotOptimize(root.grab());
 }
 
 // The same baseline taken the way the change benchmarks take their frames:
 // right after another client drew and the server went idle again.
 void BM_FullShmGetImageAfterDrawing(benchmark::State& state)
 {
-    Display* d = XOpenDisplay(nullptr);
-    const int s = DefaultScreen(d);
-    XShmSegmentInfo info{};
-    XImage* image = XShmCreateImage(d, DefaultVisual(d, s), DefaultDepth(d, s), ZPixmap, nullptr, &info,
-                                    DisplayWidth(d, s), DisplayHeight(d, s));
-    info.shmid = shmget(IPC_PRIVATE, static_cast<size_t>(image->bytes_per_line) * image->height, IPC_CREAT | 0600);
-    info.shmaddr = image->data = static_cast<char*>(shmat(info.shmid, nullptr, 0));
-    info.readOnly = False;
-    XShmAttach(d, &info);
-    XSync(d, False);
-    shmctl(info.shmid, IPC_RMID, nullptr);
+    RootShmImage root;
     std::vector<double> times;
     for (auto _ : state) {
         rig->painter.fill(0, 0, 1920, 1080);
         const auto t0 = std::chrono::steady_clock::now();
-        benchmark::DoNotOptimize(XShmGetImage(d, DefaultRootWindow(d), image, 0, 0, AllPlanes));
+        benchmark::DoNotOptimize(root.grab());
         const double t = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
         state.SetIterationTime(t);
         times.push_back(t);
     }
     state.counters["median_us"] = median(times) * 1e6;
-    XShmDetach(d, &info);
-    XSync(d, False);
-    shmdt(info.shmaddr);
-    image->data = nullptr;
-    XDestroyImage(image);
-    XCloseDisplay(d);
     rig->grabber->capture(false); // take the damage drawn here out of the next benchmark
 }
 

@@ -36,6 +36,23 @@ const std::vector<std::vector<uint8_t>>& frames()
     return all;
 }
 
+// The library's view of one of our pictures.
+x264_picture_t library_picture(I420Picture& pic, int64_t pts)
+{
+    x264_picture_t in;
+    x264_picture_init(&in);
+    in.img.i_csp = X264_CSP_I420;
+    in.img.i_plane = 3;
+    in.img.plane[0] = pic.y();
+    in.img.plane[1] = pic.u();
+    in.img.plane[2] = pic.v();
+    in.img.i_stride[0] = kW;
+    in.img.i_stride[1] = kW / 2;
+    in.img.i_stride[2] = kW / 2;
+    in.i_pts = pts;
+    return in;
+}
+
 void BM_X264EncodeOnly(benchmark::State& state)
 {
     std::vector<I420Picture> pics(kSequence);
@@ -59,17 +76,7 @@ void BM_X264EncodeOnly(benchmark::State& state)
     size_t bytes = 0;
     for (auto _ : state) {
         I420Picture& pic = pics[pts % kSequence];
-        x264_picture_t in, out;
-        x264_picture_init(&in);
-        in.img.i_csp = X264_CSP_I420;
-        in.img.i_plane = 3;
-        in.img.plane[0] = pic.y();
-        in.img.plane[1] = pic.u();
-        in.img.plane[2] = pic.v();
-        in.img.i_stride[0] = kW;
-        in.img.i_stride[1] = kW / 2;
-        in.img.i_stride[2] = kW / 2;
-        in.i_pts = pts++;
+        x264_picture_t in = library_picture(pic, pts++), out;
         x264_nal_t* nals = nullptr;
         int count = 0;
         const int n = x264_encoder_encode(h, &nals, &count, &in, &out);
@@ -130,17 +137,7 @@ void BM_WrapperOwnWork(benchmark::State& state)
     std::vector<std::pair<int, int>> headers;
     for (int i = 0; i < 2; ++i) {
         convert_to_i420(frames()[i].data(), PixelLayout::Bgra32, kW, kH, true, pic.planes());
-        x264_picture_t in, out;
-        x264_picture_init(&in);
-        in.img.i_csp = X264_CSP_I420;
-        in.img.i_plane = 3;
-        in.img.plane[0] = pic.y();
-        in.img.plane[1] = pic.u();
-        in.img.plane[2] = pic.v();
-        in.img.i_stride[0] = kW;
-        in.img.i_stride[1] = kW / 2;
-        in.img.i_stride[2] = kW / 2;
-        in.i_pts = i;
+        x264_picture_t in = library_picture(pic, i), out;
         x264_nal_t* nals = nullptr;
         int count = 0;
         x264_encoder_encode(h, &nals, &count, &in, &out);
