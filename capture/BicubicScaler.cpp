@@ -6,10 +6,6 @@
 #include <cmath>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 extern "C" {
 #include <libavutil/buffer.h>
 #include <libavutil/frame.h>
@@ -139,37 +135,7 @@ int BicubicScaler::scaleArea(const PixelView& src, uint8_t* dst, int32_t dstStri
         const int32_t w0 = t.weight[0], w1 = t.weight[1], w2 = t.weight[2], w3 = t.weight[3];
         // Every byte, the unused fourth one included, gets the same filter.
         size_t i = wide ? wide(s0, s1, s2, s3, d, bytes, t.weight) : 0;
-#if defined(__SSE2__)
-        // Sixteen bytes at a time with the very arithmetic of the loop below:
-        // pairs of rows multiplied and summed into 32 bits, rounded, shifted,
-        // and clamped to 0..255 by the saturating packs.
-        const __m128i w01 = _mm_set1_epi32(static_cast<int32_t>((static_cast<uint32_t>(w1) << 16) |
-                                                                (static_cast<uint32_t>(w0) & 0xFFFF)));
-        const __m128i w23 = _mm_set1_epi32(static_cast<int32_t>((static_cast<uint32_t>(w3) << 16) |
-                                                                (static_cast<uint32_t>(w2) & 0xFFFF)));
-        const __m128i half = _mm_set1_epi32(kWeightOne / 2);
-        const __m128i zero = _mm_setzero_si128();
-        auto filter4 = [&](__m128i ab, __m128i cd) {
-            const __m128i sum = _mm_add_epi32(_mm_madd_epi16(ab, w01), _mm_madd_epi16(cd, w23));
-            return _mm_srai_epi32(_mm_add_epi32(sum, half), kWeightBits);
-        };
-        for (; i + 16 <= bytes; i += 16) {
-            const __m128i a = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s0 + i));
-            const __m128i b = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s1 + i));
-            const __m128i c = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s2 + i));
-            const __m128i e = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s3 + i));
-            const __m128i al = _mm_unpacklo_epi8(a, zero), ah = _mm_unpackhi_epi8(a, zero);
-            const __m128i bl = _mm_unpacklo_epi8(b, zero), bh = _mm_unpackhi_epi8(b, zero);
-            const __m128i cl = _mm_unpacklo_epi8(c, zero), ch = _mm_unpackhi_epi8(c, zero);
-            const __m128i el = _mm_unpacklo_epi8(e, zero), eh = _mm_unpackhi_epi8(e, zero);
-            const __m128i r0 = filter4(_mm_unpacklo_epi16(al, bl), _mm_unpacklo_epi16(cl, el));
-            const __m128i r1 = filter4(_mm_unpackhi_epi16(al, bl), _mm_unpackhi_epi16(cl, el));
-            const __m128i r2 = filter4(_mm_unpacklo_epi16(ah, bh), _mm_unpacklo_epi16(ch, eh));
-            const __m128i r3 = filter4(_mm_unpackhi_epi16(ah, bh), _mm_unpackhi_epi16(ch, eh));
-            const __m128i packed = _mm_packus_epi16(_mm_packs_epi32(r0, r1), _mm_packs_epi32(r2, r3));
-            _mm_storeu_si128(reinterpret_cast<__m128i*>(d + i), packed);
-        }
-#endif
+        i += bicubicRow16(s0 + i, s1 + i, s2 + i, s3 + i, d + i, bytes - i, t.weight);
         for (; i < bytes; ++i) {
             const int32_t v = (w0 * s0[i] + w1 * s1[i] + w2 * s2[i] + w3 * s3[i] + kWeightOne / 2) >> kWeightBits;
             d[i] = static_cast<uint8_t>(std::clamp(v, 0, 255));
