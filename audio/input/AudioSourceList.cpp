@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "base/BuiltinTexts.h"
+
 namespace quillet {
 
 void AudioSourceList::build(const AudioSystemInfo& info)
@@ -9,7 +11,7 @@ void AudioSourceList::build(const AudioSystemInfo& info)
     entries_.clear();
     AudioSourceEntry first;
     first.kind = AudioSourceKind::DefaultDevice;
-    first.label = kDefaultText;
+    first.label = builtinMessage(kDefaultKey);
     first.labelKey = kDefaultKey;
     entries_.push_back(first);
 
@@ -36,7 +38,7 @@ void AudioSourceList::build(const AudioSystemInfo& info)
     if (computerSound_) {
         AudioSourceEntry e;
         e.kind = AudioSourceKind::ComputerSound;
-        e.label = kComputerSoundText;
+        e.label = builtinMessage(kComputerSoundKey);
         e.labelKey = kComputerSoundKey;
         entries_.push_back(e);
     }

@@ -33,10 +33,9 @@ struct AudioSourceEntry {
 // N+1 "the computer's own sound" when the default output has a monitor.
 class AudioSourceList {
 public:
+    // Message keys of the two built-in labels (their texts are the built-ins).
     static constexpr const char* kDefaultKey = "DEFAULTA";
-    static constexpr const char* kDefaultText = "   默认录音设备";
     static constexpr const char* kComputerSoundKey = "WAVEOUT";
-    static constexpr const char* kComputerSoundText = "   电脑内播放音";
 
     void build(const AudioSystemInfo& info);
 

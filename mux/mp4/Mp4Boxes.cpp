@@ -251,12 +251,12 @@ void writeMp4a(BoundedWriter& w, const video_audio_info_t& info, const Mp4AudioB
     w.u8(0x02);
 }
 
-void writeAudioStts(BoundedWriter& w, uint32_t n, uint32_t total_ms)
+// The sound track's time-to-sample runs: sample i ends at the rounded
+// i * total_ms / n, and equal durations in a row form one run. Calls
+// f(length, delta) for each run in order.
+template <typename F>
+void forEachAudioSttsRun(uint32_t n, uint32_t total_ms, F f)
 {
-    BoxScope stts(w, "stts", 0);
-    const size_t count_at = w.size();
-    w.be32(0); // entry count, patched below
-    uint32_t runs = 0;
     uint64_t prev_t = 0;
     uint32_t run_delta = 0;
     uint32_t run_len = 0;
@@ -268,20 +268,23 @@ void writeAudioStts(BoundedWriter& w, uint32_t n, uint32_t total_ms)
             ++run_len;
             continue;
         }
-        if (run_len) {
-            w.be32(run_len);
-            w.be32(run_delta);
-            ++runs;
-        }
+        if (run_len)
+            f(run_len, run_delta);
         run_delta = delta;
         run_len = 1;
     }
-    if (run_len) {
-        w.be32(run_len);
-        w.be32(run_delta);
-        ++runs;
-    }
-    w.patchBE32(count_at, runs);
+    if (run_len)
+        f(run_len, run_delta);
+}
+
+void writeAudioStts(BoundedWriter& w, uint32_t n, uint32_t total_ms)
+{
+    BoxScope stts(w, "stts", 0);
+    w.be32(mp4AudioSttsRuns(n, total_ms));
+    forEachAudioSttsRun(n, total_ms, [&](uint32_t length, uint32_t delta) {
+        w.be32(length);
+        w.be32(delta);
+    });
 }
 
 void writeAudioTrak(BoundedWriter& w, const video_audio_info_t& info, const Mp4AudioBitRates& rates)
@@ -388,16 +391,7 @@ bool mp4HasAudioTrack(const video_audio_info_t& info)
 uint32_t mp4AudioSttsRuns(uint32_t n, uint32_t total_ms)
 {
     uint32_t runs = 0;
-    uint64_t prev_t = 0;
-    uint32_t run_delta = 0;
-    for (uint32_t i = 1; i <= n; ++i) {
-        const uint64_t t = mp4RoundedRatio(i, total_ms, n);
-        const uint32_t delta = uint32_t(t - prev_t);
-        prev_t = t;
-        if (i == 1 || delta != run_delta)
-            ++runs;
-        run_delta = delta;
-    }
+    forEachAudioSttsRun(n, total_ms, [&](uint32_t, uint32_t) { ++runs; });
     return runs;
 }
 
