@@ -11,20 +11,11 @@ namespace quillet {
 
 int H264FrameCoder::open(const OutputOpenParams& params)
 {
-    bitsPerPixel_ = params.bitsPerPixel;
     encoder_.set_input_mode(params.bitsPerPixel == 24 ? H264InputMode::Bgr24 : H264InputMode::Bgra32);
     const int factor = qualityLevelRow(params.qualityLevel).videoBitrateFactor;
     encoder_.set_bitrate(params.width, params.height, (params.width + params.height) * factor / 1120);
-    if (params.bitsPerPixel == 16) {
-        ScreenFrame format;
-        format.width = params.width;
-        format.height = params.height;
-        format.bitsPerPixel = 16;
-        format.stride = params.width * 2;
-        format.imageSize = static_cast<uint32_t>(format.stride * params.height);
-        if (!expander_.init(format, TileCoding::Jpeg))
-            return 0;
-    }
+    if (params.bitsPerPixel == 16 && !expander_.set_size(params.width, params.height))
+        return 0;
     packet_.assign(H264Encoder::recommended_output_capacity(params.width, params.height), 0);
     return encoder_.open(params.width, params.height, static_cast<uint8_t>(params.framesPerSecond));
 }
@@ -46,8 +37,10 @@ size_t H264FrameCoder::encode(VideoFrameJob& job)
     const uint8_t* pixels = frame.bits;
     size_t bytes = frame.imageSize;
     if (frame.bitsPerPixel == 16) {
-        pixels = expander_.expand_rgb555(frame);
-        bytes = static_cast<size_t>(frame.width) * frame.height * 4;
+        const bool fits = frame.width == expander_.width() && frame.height == expander_.height() &&
+                          frame.stride == frame.width * 2;
+        pixels = fits && expander_.expand_rgb555(frame.bits) ? expander_.data() : nullptr;
+        bytes = expander_.size();
     }
     // Only what changed since the last picture is converted, and the encoder
     // skips the rest unanalysed. The cursor's drawing and removal are among

@@ -3,7 +3,7 @@
 #include <vector>
 
 #include "engine/session/MediaOutput.h"
-#include "video/BlockCoder.h"
+#include "video/ColorConvert.h"
 #include "video/H264Encoder.h"
 
 namespace quillet {
@@ -31,8 +31,7 @@ public:
 
 private:
     H264Encoder encoder_;
-    BlockCoder expander_; // 5-5-5 frames are expanded to 32 bits first
-    uint8_t bitsPerPixel_ = 32;
+    Rgb555Expander expander_; // 5-5-5 frames are expanded to 32 bits first
     std::vector<uint8_t> packet_;
 };
 
