@@ -2,6 +2,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "audio/aac/AdtsHeader.h"
+
 namespace quillet {
 
 // Sound is the master clock. These helpers hold the arithmetic of the sound
@@ -11,10 +13,6 @@ namespace quillet {
 
 // Video may run this far ahead of the sound before its clock is pulled back.
 constexpr int64_t kAudioPullBackMs = 500;
-// Bytes of PCM one AAC frame consumes per channel (1024 16-bit samples).
-constexpr uint32_t kAacFrameBytesPerChannel = 2048;
-// Marker of chunks made by the computer-sound clock instead of a device.
-constexpr uint32_t kLoopbackChunkMarker = 123456;
 
 // a * b / c rounded to the nearest integer, halves away from zero, with a
 // 128-bit-safe intermediate for the sizes media counters reach (a 32-bit byte
@@ -44,7 +42,7 @@ int soundLevel(const uint8_t* pcm, size_t bytes);
 template <typename Fn>
 int forEachAacUnit(const uint8_t* data, size_t length, Fn&& fn)
 {
-    constexpr size_t kAdtsHeader = 7;
+    constexpr size_t kAdtsHeader = kAdtsHeaderBytes;
     size_t pos = 0;
     int units = 0;
     while (pos + 2 <= length) {

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "audio/AudioEncoder.h"
+#include "audio/aac/AacLcEncoder.h"
 #include "audio/input/AudioBuffer.h"
 #include "audio/input/AudioInput.h"
 #include "audio/input/CaptureBufferSize.h"
@@ -505,20 +506,19 @@ void RecordingSession::handleChunk(uint8_t* data, uint32_t bytes, bool fromDevic
 
 void RecordingSession::storeAacRecords(int compressed)
 {
-    const uint64_t frameBytes = uint64_t(sound_.channels) * kAacFrameBytesPerChannel;
+    const uint64_t frameBytes = static_cast<uint64_t>(aacChunkBytes(sound_.channels));
+    // Cleared vectors keep their room, so a steady recording allocates nothing.
+    aacEnd_.clear();
+    aacDuration_.clear();
     const int units = forEachAacUnit(audioOutBuffer_.data(), static_cast<size_t>(compressed),
-                                     [](const uint8_t*, size_t) {});
-    if (aacEnd_.size() < static_cast<size_t>(units)) {
-        aacEnd_.resize(static_cast<size_t>(units));
-        aacDuration_.resize(static_cast<size_t>(units));
-    }
-    for (int i = 0; i < units; ++i) {
-        sound_.audioBytes += frameBytes;
-        sound_.audioMs = audioMsForBytes(sound_.audioBytes, sound_.bytesPerSecond);
-        aacEnd_[i] = static_cast<uint32_t>(sound_.audioMs);
-        aacDuration_[i] = static_cast<uint32_t>(sound_.audioMs - sound_.lastFrameEndMs);
-        sound_.lastFrameEndMs = sound_.audioMs;
-    }
+                                     [&](const uint8_t*, size_t) {
+                                         sound_.audioBytes += frameBytes;
+                                         sound_.audioMs = audioMsForBytes(sound_.audioBytes, sound_.bytesPerSecond);
+                                         aacEnd_.push_back(static_cast<uint32_t>(sound_.audioMs));
+                                         aacDuration_.push_back(
+                                             static_cast<uint32_t>(sound_.audioMs - sound_.lastFrameEndMs));
+                                         sound_.lastFrameEndMs = sound_.audioMs;
+                                     });
     if (units == 0)
         sound_.audioMs = audioMsForBytes(sound_.audioBytes, sound_.bytesPerSecond);
     else if (output_->takesSound())
