@@ -361,22 +361,18 @@ void RecordingSession::frameTick()
     if (state_.load() != Recording || !output_ || !grabber_)
         return;
     const uint64_t now = clock_->nowMs();
-    uint32_t counted = 0;
-    SlotDecision d;
-    {
-        SessionGuard g(lock_);
-        d = decideFrameSlots(now, startTick_, framesCounted_, framesPerSecond_);
-        if (d.kind == SlotDecision::ReAnchor)
-            startTick_ = d.newStartTick;
-        counted = framesCounted_;
-    }
-    if (d.kind != SlotDecision::Frame)
-        return;
-
-    uint32_t advance = d.target - counted;
+    uint32_t counted = 0; // before this frame
+    uint32_t advance = 0;
     bool key = false;
     {
         SessionGuard g(lock_);
+        const SlotDecision d = decideFrameSlots(now, startTick_, framesCounted_, framesPerSecond_);
+        if (d.kind == SlotDecision::ReAnchor)
+            startTick_ = d.newStartTick;
+        if (d.kind != SlotDecision::Frame)
+            return;
+        counted = framesCounted_;
+        advance = d.target - counted;
         ++framesEncoded_;
         framesSinceKey_ += static_cast<int32_t>(advance);
         KeyFrameInputs in;
