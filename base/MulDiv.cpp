@@ -19,4 +19,12 @@ int32_t mulDiv(int32_t a, int32_t b, int32_t c)
     return negative ? -static_cast<int32_t>(q) : static_cast<int32_t>(q);
 }
 
+uint64_t mulDivU64(uint64_t a, uint64_t b, uint64_t c)
+{
+    if (c == 0)
+        return 0;
+    const unsigned __int128 p = static_cast<unsigned __int128>(a) * b;
+    return static_cast<uint64_t>((p + c / 2) / c);
+}
+
 } // namespace quillet

@@ -9,4 +9,9 @@ namespace quillet {
 // where such inputs never occur.
 int32_t mulDiv(int32_t a, int32_t b, int32_t c);
 
+// The same rounding for unsigned 64-bit media counters (sample, byte and
+// millisecond counts), with a 128-bit intermediate so the product cannot
+// wrap. c == 0 gives 0.
+uint64_t mulDivU64(uint64_t a, uint64_t b, uint64_t c);
+
 } // namespace quillet

@@ -2,14 +2,6 @@
 
 namespace quillet {
 
-uint64_t mulDivU64(uint64_t a, uint64_t b, uint64_t c)
-{
-    if (c == 0)
-        return 0;
-    const unsigned __int128 p = static_cast<unsigned __int128>(a) * b;
-    return static_cast<uint64_t>((p + c / 2) / c);
-}
-
 int64_t pullBackStartTick(uint64_t nowMs, int64_t startTickMs, uint64_t audioMs)
 {
     const int64_t elapsed = static_cast<int64_t>(nowMs) - startTickMs;

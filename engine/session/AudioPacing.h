@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "audio/aac/AdtsHeader.h"
+#include "base/MulDiv.h"
 
 namespace quillet {
 
@@ -13,11 +14,6 @@ namespace quillet {
 
 // Video may run this far ahead of the sound before its clock is pulled back.
 constexpr int64_t kAudioPullBackMs = 500;
-
-// a * b / c rounded to the nearest integer, halves away from zero, with a
-// 128-bit-safe intermediate for the sizes media counters reach (a 32-bit byte
-// counter would wrap after a few hours of stereo sound). c == 0 gives 0.
-uint64_t mulDivU64(uint64_t a, uint64_t b, uint64_t c);
 
 // Milliseconds of sound in byteCount bytes at bytesPerSecond.
 inline uint64_t audioMsForBytes(uint64_t byteCount, uint32_t bytesPerSecond)

@@ -34,9 +34,9 @@ SlotDecision decideFrameSlots(uint64_t nowMs, int64_t startTickMs, uint32_t fram
     int64_t elapsed = static_cast<int64_t>(nowMs) - startTickMs;
     if (elapsed < 0)
         elapsed = 0;
-    // A 64-bit form of MulDiv: elapsed can exceed 32 bits only after weeks, but
-    // the rounding must match the 32-bit helper used everywhere else.
-    const int64_t due = (elapsed * fps + 500) / 1000;
+    // Elapsed time can exceed 32 bits only after weeks, but the rounding must
+    // match the 32-bit helper used everywhere else.
+    const int64_t due = static_cast<int64_t>(mulDivU64(static_cast<uint64_t>(elapsed), static_cast<uint64_t>(fps), 1000));
     if (due > static_cast<int64_t>(framesCounted) + static_cast<int64_t>(kFarBehindSeconds) * fps) {
         d.kind = SlotDecision::ReAnchor;
         d.newStartTick = static_cast<int64_t>(nowMs) - mulDiv(static_cast<int32_t>(framesCounted), 1000, fps);

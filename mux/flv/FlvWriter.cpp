@@ -3,6 +3,7 @@
 #include <utility>
 
 #include "base/ByteOrder.h"
+#include "base/MulDiv.h"
 
 namespace quillet {
 
@@ -87,7 +88,7 @@ int FlvWriter::SetAudioEncoderDelay(uint32_t samples, uint32_t sample_rate)
 {
     if (sample_rate == 0 || samples > sample_rate)
         return 0;
-    audio_delay_ms_ = uint32_t((uint64_t(samples) * 1000 + sample_rate / 2) / sample_rate);
+    audio_delay_ms_ = uint32_t(mulDivU64(samples, 1000, sample_rate));
     return 1;
 }
 

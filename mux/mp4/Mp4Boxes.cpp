@@ -1,6 +1,7 @@
 #include "mux/mp4/Mp4Boxes.h"
 
 #include "base/BoundedWriter.h"
+#include "base/MulDiv.h"
 
 namespace quillet {
 namespace {
@@ -261,7 +262,7 @@ void forEachAudioSttsRun(uint32_t n, uint32_t total_ms, F f)
     uint32_t run_delta = 0;
     uint32_t run_len = 0;
     for (uint32_t i = 1; i <= n; ++i) {
-        const uint64_t t = mp4RoundedRatio(i, total_ms, n);
+        const uint64_t t = mulDivU64(i, total_ms, n);
         const uint32_t delta = uint32_t(t - prev_t);
         prev_t = t;
         if (run_len && delta == run_delta) {
@@ -369,13 +370,6 @@ uint32_t mp4FrequencyIndex(uint32_t sample_rate)
     case 8000: return 11;
     default: return 0;
     }
-}
-
-uint64_t mp4RoundedRatio(uint64_t a, uint64_t b, uint64_t c)
-{
-    if (c == 0)
-        return 0;
-    return (a * b + c / 2) / c;
 }
 
 bool mp4HasVideoTrack(const video_audio_info_t& info)

@@ -25,9 +25,6 @@ size_t writeMp4Ftyp(uint8_t* out, int width);
 // does not list.
 uint32_t mp4FrequencyIndex(uint32_t sample_rate);
 
-// a * b / c rounded to nearest, halves away from zero (all operands unsigned).
-uint64_t mp4RoundedRatio(uint64_t a, uint64_t b, uint64_t c);
-
 // Whether the index will carry a video track: it needs a key frame to start
 // decoding from and the parameter sets to decode with.
 bool mp4HasVideoTrack(const video_audio_info_t& info);

@@ -5,6 +5,8 @@
 #include <cstring>
 #include <new>
 
+#include "base/MulDiv.h"
+
 #include <unistd.h>
 
 #include "base/ByteOrder.h"
@@ -186,7 +188,7 @@ int CMp4mux::SetAudioEncoderDelay(uint32_t samples)
     if (samples > info->sample_rate)
         return 0;
     audio_delay_samples = samples;
-    audio_delay_ms = uint32_t(mp4RoundedRatio(samples, 1000, info->sample_rate));
+    audio_delay_ms = uint32_t(mulDivU64(samples, 1000, info->sample_rate));
     return 1;
 }
 
@@ -338,13 +340,13 @@ Mp4AudioBitRates CMp4mux::AudioBitRates() const
         // No nominal frame length: fall back to the measured duration.
         const uint64_t ms = uint64_t(audio_time);
         if (ms)
-            r.avg_bitrate = r.max_bitrate = clampU32(mp4RoundedRatio(audio_bytes * 8, 1000, ms));
+            r.avg_bitrate = r.max_bitrate = clampU32(mulDivU64(audio_bytes * 8, 1000, ms));
         return r;
     }
     // An AAC frame carries 1024 samples, so n frames last n * 1024 / rate s.
-    r.avg_bitrate = clampU32(mp4RoundedRatio(audio_bytes * 8, rate, frames * 1024));
+    r.avg_bitrate = clampU32(mulDivU64(audio_bytes * 8, rate, frames * 1024));
     const uint64_t window_frames = std::min<uint64_t>(window_len, frames);
-    r.max_bitrate = clampU32(mp4RoundedRatio(window_peak * 8, rate, window_frames * 1024));
+    r.max_bitrate = clampU32(mulDivU64(window_peak * 8, rate, window_frames * 1024));
     r.max_bitrate = std::max(r.max_bitrate, r.avg_bitrate);
     return r;
 }
