@@ -12,11 +12,11 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <cstring>
 #include <mutex>
 
 #include "base/TickClock.h"
+#include "capture/x11/X11CompositorQuery.h"
 
 namespace quillet {
 
@@ -401,12 +401,7 @@ int X11Screen::pollChanges(std::vector<Rect>& changed)
 
 bool X11Screen::compositionActive()
 {
-    if (!display_)
-        return false;
-    char name[32];
-    std::snprintf(name, sizeof name, "_NET_WM_CM_S%d", screen_);
-    const Atom selection = XInternAtom(display_, name, False);
-    return selection != None && XGetSelectionOwner(display_, selection) != None;
+    return display_ && compositorOwnsScreen(display_, screen_);
 }
 
 int X11Screen::queryPointer()
