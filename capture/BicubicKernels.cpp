@@ -1,7 +1,6 @@
 #include "capture/BicubicKernels.h"
 
-#include <cstdlib>
-#include <cstring>
+#include "base/SimdSwitch.h"
 
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -56,9 +55,7 @@ size_t bicubicRow16(const uint8_t* s0, const uint8_t* s1, const uint8_t* s2, con
 BicubicRowKernel bicubicRowKernelWide()
 {
     static const BicubicRowKernel chosen = []() -> BicubicRowKernel {
-        // The same switch as the colour conversion's, for comparing paths.
-        const char* env = std::getenv("QUILLET_FORCE_SCALAR");
-        if (env != nullptr && env[0] != '\0' && std::strcmp(env, "0") != 0)
+        if (scalarKernelsForced())
             return nullptr;
 #if defined(QUILLET_CAPTURE_AVX2)
         __builtin_cpu_init();

@@ -1,10 +1,10 @@
 #include "video/ColorConvert.h"
 
 #include <algorithm>
-#include <cstdlib>
 #include <cstring>
 #include <new>
 
+#include "base/SimdSwitch.h"
 #include "video/ColorConvertKernels.h"
 
 namespace quillet {
@@ -40,9 +40,7 @@ const ColorConvertKernels& select_color_convert_kernels(bool force_scalar)
 const ColorConvertKernels& active_color_convert_kernels()
 {
     static const ColorConvertKernels& chosen = [] () -> const ColorConvertKernels& {
-        const char* env = std::getenv("QUILLET_FORCE_SCALAR");
-        const bool force = env != nullptr && env[0] != '\0' && std::strcmp(env, "0") != 0;
-        return select_color_convert_kernels(force);
+        return select_color_convert_kernels(scalarKernelsForced());
     }();
     return chosen;
 }

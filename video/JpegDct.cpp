@@ -1,7 +1,6 @@
 #include "video/JpegDct.h"
 
-#include <cstdlib>
-#include <cstring>
+#include "base/SimdSwitch.h"
 
 namespace quillet {
 
@@ -91,17 +90,11 @@ void jpegConvertMcuScalar(const uint8_t* const rows[16], JpegMcuSamples& out)
 
 namespace {
 
-bool scalarForced()
-{
-    const char* v = std::getenv("QUILLET_FORCE_SCALAR");
-    return v != nullptr && *v != '\0' && std::strcmp(v, "0") != 0;
-}
-
 } // namespace
 
 const JpegKernels& jpegKernelsFromEnvironment()
 {
-    if (!scalarForced()) {
+    if (!scalarKernelsForced()) {
         if (const JpegKernels* k = jpegKernelsFor(JpegKernelLevel::Avx2))
             return *k;
         if (const JpegKernels* k = jpegKernelsFor(JpegKernelLevel::Sse2))
