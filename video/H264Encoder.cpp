@@ -19,6 +19,28 @@ constexpr int kMaxNalsPerPicture = 16;
 // Bytes in front of each NAL unit the library hands out: 4-byte length, header byte.
 constexpr int kLibraryNalPrefix = 5;
 
+// The library's NAL units without their 5-byte prefix and with emulation
+// prevention removed, into `payload` (grown as needed); views[i] describes
+// unit i. Every unit must hold at least the prefix.
+void unescape_nals(const x264_nal_t* const* nals, int count, std::vector<uint8_t>& payload, NalView* views)
+{
+    size_t total = 0;
+    for (int i = 0; i < count; ++i)
+        total += static_cast<size_t>(nals[i]->i_payload);
+    if (payload.size() < total)
+        payload.resize(total);
+    size_t used = 0;
+    for (int i = 0; i < count; ++i) {
+        const x264_nal_t& nal = *nals[i];
+        const size_t n = remove_emulation_prevention(nal.p_payload + kLibraryNalPrefix,
+                                                     static_cast<size_t>(nal.i_payload - kLibraryNalPrefix),
+                                                     payload.data() + used);
+        views[i] = NalView{static_cast<uint8_t>(nal.i_ref_idc), static_cast<uint8_t>(nal.i_type),
+                           payload.data() + used, n};
+        used += n;
+    }
+}
+
 // Bytes of one 4:2:0 macroblock: 16 x 16 luma and two 8 x 8 chroma blocks.
 constexpr size_t kMacroblockBytes = 16 * 16 + 2 * 8 * 8;
 
@@ -303,25 +325,14 @@ size_t H264Encoder::encode_planes(uint8_t* out, size_t out_capacity, uint32_t ti
     previous_coded_ = true;
     since_idr_ = coded.i_type == X264_TYPE_IDR ? 0 : since_idr_ + 1;
 
-    size_t total = 0;
+    const x264_nal_t* list[kMaxNalsPerPicture];
     for (int i = 0; i < count; ++i) {
         if (nals[i].i_payload < kLibraryNalPrefix)
             return 0;
-        total += static_cast<size_t>(nals[i].i_payload);
+        list[i] = &nals[i];
     }
-    if (payload_.size() < total)
-        payload_.resize(total);
     NalView views[kMaxNalsPerPicture];
-    size_t used = 0;
-    for (int i = 0; i < count; ++i) {
-        const x264_nal_t& nal = nals[i];
-        const size_t n = remove_emulation_prevention(nal.p_payload + kLibraryNalPrefix,
-                                                     static_cast<size_t>(nal.i_payload - kLibraryNalPrefix),
-                                                     payload_.data() + used);
-        views[i] = NalView{static_cast<uint8_t>(nal.i_ref_idc), static_cast<uint8_t>(nal.i_type),
-                           payload_.data() + used, n};
-        used += n;
-    }
+    unescape_nals(list, count, payload_, views);
 
     const bool key = coded.i_type == X264_TYPE_IDR;
     const size_t written = pixel_mode(mode_)
@@ -346,7 +357,6 @@ size_t H264Encoder::sequence_header_tag(uint8_t* out, size_t out_capacity, uint3
         return 0;
     const x264_nal_t* sps = nullptr;
     const x264_nal_t* pps = nullptr;
-    size_t total = 0;
     for (int i = 0; i < count; ++i) {
         if (nals[i].i_payload < kLibraryNalPrefix)
             continue;
@@ -354,25 +364,12 @@ size_t H264Encoder::sequence_header_tag(uint8_t* out, size_t out_capacity, uint3
             sps = &nals[i];
         else if (nals[i].i_type == kNalPps && pps == nullptr)
             pps = &nals[i];
-        else
-            continue;
-        total += static_cast<size_t>(nals[i].i_payload);
     }
     if (sps == nullptr || pps == nullptr)
         return 0;
-    if (payload_.size() < total)
-        payload_.resize(total);
-    NalView views[2];
-    size_t used = 0;
     const x264_nal_t* sets[2] = {sps, pps};
-    for (int i = 0; i < 2; ++i) {
-        const size_t n = remove_emulation_prevention(sets[i]->p_payload + kLibraryNalPrefix,
-                                                     static_cast<size_t>(sets[i]->i_payload - kLibraryNalPrefix),
-                                                     payload_.data() + used);
-        views[i] = NalView{static_cast<uint8_t>(sets[i]->i_ref_idc), static_cast<uint8_t>(sets[i]->i_type),
-                           payload_.data() + used, n};
-        used += n;
-    }
+    NalView views[2];
+    unescape_nals(sets, 2, payload_, views);
     return write_avc_sequence_header_tag(out, out_capacity, timestamp_ms, views[0], views[1]);
 }
 
