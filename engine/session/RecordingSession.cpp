@@ -14,6 +14,7 @@
 #include "capture/FrameGrabber.h"
 #include "capture/ScreenSource.h"
 #include "engine/QualityLevel.h"
+#include "engine/outputs/MediaOutputFactory.h"
 #include "engine/session/AudioPacing.h"
 #include "capture/CursorOverlay.h"
 #include "engine/session/FramePacing.h"

@@ -12,7 +12,7 @@
 #include "engine/AudioFormats.h"
 #include "engine/OutputType.h"
 #include "engine/RecordSettings.h"
-#include "engine/session/MediaOutput.h"
+#include "engine/outputs/MediaOutput.h"
 #include "engine/session/SessionHost.h"
 #include "engine/session/WorkerThread.h"
 
@@ -179,8 +179,5 @@ private:
     int stopWaitOverruns_ = 0;
     std::string lastEndMessage_;
 };
-
-// The writers built so far: MP4, FLV and image sequences; null for the rest.
-std::unique_ptr<MediaOutput> createMediaOutput(OutputType type);
 
 } // namespace quillet

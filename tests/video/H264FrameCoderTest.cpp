@@ -12,7 +12,7 @@
 #include "capture/CursorOverlay.h"
 #include "capture/FrameGrabber.h"
 #include "capture/synthetic/SyntheticScreen.h"
-#include "engine/session/H264FrameCoder.h"
+#include "engine/outputs/H264FrameCoder.h"
 #include "tests/video/H264TestSupport.h"
 #include "video/ColorConvert.h"
 #include "video/FlvAvcTags.h"

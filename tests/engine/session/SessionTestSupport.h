@@ -8,7 +8,7 @@
 
 #include "audio/input/AudioBufferMailbox.h"
 #include "audio/input/AudioInput.h"
-#include "engine/session/MediaOutput.h"
+#include "engine/outputs/MediaOutput.h"
 #include "engine/session/SessionClock.h"
 #include "engine/session/SessionHost.h"
 

@@ -2,7 +2,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "engine/session/MediaOutput.h"
+#include "engine/outputs/MediaOutput.h"
 #include "video/ColorConvert.h"
 #include "video/H264Encoder.h"
 

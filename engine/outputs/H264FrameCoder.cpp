@@ -1,4 +1,4 @@
-#include "engine/session/H264FrameCoder.h"
+#include "engine/outputs/H264FrameCoder.h"
 
 #include "base/ByteOrder.h"
 #include "capture/CursorOverlay.h"

@@ -1,4 +1,4 @@
-#include "engine/session/Mp4Output.h"
+#include "engine/outputs/Mp4Output.h"
 
 #include <algorithm>
 

@@ -1,4 +1,4 @@
-#include "engine/session/ImageOutput.h"
+#include "engine/outputs/ImageOutput.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/session/MediaOutput.h"
+#include "engine/outputs/MediaOutput.h"
 #include "video/BlockCoder.h"
 #include "video/JpegEncoder.h"
 #include "video/PngWriter.h"

@@ -1,4 +1,4 @@
-#include "engine/session/FlvOutput.h"
+#include "engine/outputs/FlvOutput.h"
 
 #include "video/FlvAvcTags.h"
 

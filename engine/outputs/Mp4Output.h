@@ -1,8 +1,8 @@
 #pragma once
 #include <cstdint>
 
-#include "engine/session/H264FrameCoder.h"
-#include "engine/session/MediaOutput.h"
+#include "engine/outputs/H264FrameCoder.h"
+#include "engine/outputs/MediaOutput.h"
 #include "mux/mp4/Mp4Mux.h"
 
 namespace quillet {

@@ -1,7 +1,7 @@
-#include "engine/session/FlvOutput.h"
-#include "engine/session/ImageOutput.h"
-#include "engine/session/Mp4Output.h"
-#include "engine/session/RecordingSession.h"
+#include "engine/outputs/FlvOutput.h"
+#include "engine/outputs/ImageOutput.h"
+#include "engine/outputs/Mp4Output.h"
+#include "engine/outputs/MediaOutputFactory.h"
 
 namespace quillet {
 
