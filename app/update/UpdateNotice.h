@@ -1,7 +1,6 @@
 #pragma once
 #include <QDialog>
 #include <QString>
-#include <memory>
 #include <string>
 
 #include "app/update/UpdateConfig.h"
@@ -64,7 +63,7 @@ signals:
     void trayCallback(int first, int second);
 
 private:
-    struct Check;
+    class Check;
 
     void beginLookup();
     void addressResolved(const std::string& address);
@@ -77,7 +76,8 @@ private:
     std::string newestVersion_;
     std::string newsText_;
     QLabel* newsLabel_ = nullptr;
-    std::unique_ptr<Check> check_;
+    Check* check_ = nullptr; // a child object; present while a check is armed or runs
+    bool attempted_ = false; // one check per run, whatever its outcome
 };
 
 } // namespace quillet
