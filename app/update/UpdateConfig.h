@@ -15,6 +15,9 @@ struct UpdateConfig {
     static constexpr const char* kClientId = "X11; Linux";
     // The check waits this long after the main window has initialised.
     static constexpr int kStartDelayMs = 1000;
+    // A whole check (lookup, connect, reply) that takes longer is abandoned,
+    // so a server that drips its page or never answers holds nothing open.
+    static constexpr int kCheckTimeoutMs = 20000;
 
     std::string host;        // "name" or "name:port"; empty when none is configured
     std::string page;        // path on that host, without the leading '/'
@@ -24,6 +27,7 @@ struct UpdateConfig {
     // empty when the settings are usable or simply absent.
     std::string problem;
     int startDelayMs = kStartDelayMs;
+    int checkTimeoutMs = kCheckTimeoutMs;
 
     bool configured() const { return !host.empty() && problem.empty(); }
     // The request's URL: host "/" page, without a scheme.

@@ -20,9 +20,6 @@
 namespace quillet {
 namespace {
 
-// A whole check (lookup, connect, reply) that takes longer is abandoned, so a
-// server that drips its page or never answers holds nothing open for long.
-constexpr int kCheckTimeoutMs = 20000;
 constexpr const char* kInitialBackground = "SteelBlue";
 
 // The request's connection: a socket on the UI thread, never blocking.
@@ -137,6 +134,8 @@ void UpdateNotice::start()
     attempted_ = true;
     check_ = new Check(this);
     check_->startTimer.setSingleShot(true);
+    // A coarse timer may fire 5 % early; the check waits the whole second.
+    check_->startTimer.setTimerType(Qt::PreciseTimer);
     connect(&check_->startTimer, &QTimer::timeout, this, &UpdateNotice::beginLookup);
     check_->startTimer.start(config_.startDelayMs);
 }
@@ -147,7 +146,7 @@ void UpdateNotice::beginLookup()
         return;
     check_->deadline.setSingleShot(true);
     connect(&check_->deadline, &QTimer::timeout, this, &UpdateNotice::endCheck);
-    check_->deadline.start(kCheckTimeoutMs);
+    check_->deadline.start(config_.checkTimeoutMs);
 
     std::string host, path;
     uint16_t port = 0;
