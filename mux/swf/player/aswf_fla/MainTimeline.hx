@@ -65,6 +65,12 @@ class MainTimeline extends MovieClip {
 				applyShapes(true);
 			lastFrame = frame;
 		}
+		// A recording plays once and waits on its last frame.
+		if (playing && !seeking && frame >= totalFrames) {
+			stop();
+			playing = false;
+			drawButton();
+		}
 		keepOrder();
 		drawProgress();
 	}
