@@ -7,7 +7,6 @@
 #include "capture/CursorOverlay.h"
 #include "capture/FrameGrabber.h"
 #include "engine/QualityLevel.h"
-#include "mux/swf/SwfPlayerShell.h"
 #include "video/DeflateStream.h"
 
 namespace quillet {
@@ -36,7 +35,7 @@ int SwfOutput::open(const OutputOpenParams& params, const char** failureKey)
     runningOffset_ = 0;
     framesSinceSound_ = 0;
 
-    const SwfPlayerShell shell = swfPlayerShell();
+    const SwfPlayerShell shell = shellSet_ ? shell_ : swfPlayerShell();
     const bool shellUsable = shell.size > kSwfPlayerShellMinimum;
     playerMode_ = qualityLevel_ < kLosslessQualityLevel && shellUsable;
     jpegBlocks_ = qualityLevel_ < kLosslessQualityLevel && !playerMode_;

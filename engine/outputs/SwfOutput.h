@@ -5,6 +5,7 @@
 
 #include "engine/outputs/MediaOutput.h"
 #include "mux/swf/SwfCharacter.h"
+#include "mux/swf/SwfPlayerShell.h"
 #include "mux/swf/SwfWriter.h"
 #include "video/BlockCoder.h"
 #include "video/JpegEncoder.h"
@@ -58,6 +59,12 @@ public:
     int close(uint32_t framesCounted, int framesPerSecond) override;
     bool failed() const override { return writer_.Failed(); }
 
+    // Replaces the built-in player shell for the next open (tests).
+    void setPlayerShell(const SwfPlayerShell& shell)
+    {
+        shell_ = shell;
+        shellSet_ = true;
+    }
     bool playerMode() const { return playerMode_; }
     int jpegQuality() const { return jpegQuality_; }
     uint32_t nextCharacterId() const { return nextId_; }
@@ -80,6 +87,8 @@ private:
     void moveCursor(VideoFrameJob& job);
 
     SwfWriter writer_;
+    SwfPlayerShell shell_;
+    bool shellSet_ = false;
     bool sound_ = false;
     bool playerMode_ = false;
     bool jpegBlocks_ = false; // block mode codes JPEG bitmaps (levels 0 to 3)
