@@ -5,13 +5,15 @@
 //
 // job.json: { "files": [ { "path": "...", "width": W, "height": H,
 //   "steps": [ { "at": ms, "points": [[x, y], ...] },      pixels at movie time ms
+//                                                          ("save": "x.png" keeps the screenshot)
 //              { "click": [x, y] },                          a click (movie pixels)
 //              { "drag": [x0, y0, x1, y1] },                 press, move, release
 //              { "sound": ms } ] } ] }                       play ms in real time, measure the sound
 //
 // Movie time runs on a virtual clock (requestAnimationFrame is replaced before
 // Ruffle loads): it starts at 0 with each file and stops exactly at each
-// requested time, so frame n is on screen for times [(n-1) P, n P). Sound
+// requested time. Ruffle shows frame 1 one period after it loaded, so frame n
+// is on screen for times [n P, (n+1) P), P = 1000 / frame rate. Sound
 // steps let it run at the real rate.
 //
 // result.json: per file { loaded, panic, errors, warnings, traces, metadata,
@@ -137,8 +139,9 @@ async function settleAt(page, t) {
   await waitFor(page, (x) => window.__clock.pumps() >= x + 4, p, 5000);
 }
 
-async function pixelsAt(page, box, points) {
+async function pixelsAt(page, box, points, save) {
   const png = await page.screenshot({ clip: box });
+  if (save) writeFileSync(save, png);
   return page.evaluate(async ({ data, pts }) => {
     const bytes = Uint8Array.from(atob(data), (c) => c.charCodeAt(0));
     const bmp = await createImageBitmap(new Blob([bytes], { type: "image/png" }));
@@ -162,6 +165,13 @@ async function playFile(page, file, log) {
     player.style.height = h + "px";
     player.id = "player";
     stage.appendChild(player);
+    // With software rendering Ruffle offers advice in a dialog on the first
+    // mouse-over; it would cover the movie and catch the test's clicks.
+    if (player.shadowRoot) {
+      const style = document.createElement("style");
+      style.textContent = "#hardware-acceleration-modal { display: none !important; }";
+      player.shadowRoot.appendChild(style);
+    }
     window.__meta = null;
     player.addEventListener("loadedmetadata", () => { window.__meta = player.ruffle().metadata; });
     try { await player.ruffle().load({ url, autoplay: "on", unmuteOverlay: "hidden", splashScreen: false }); }
@@ -183,7 +193,7 @@ async function playFile(page, file, log) {
     if ("at" in step) {
       t = step.at;
       await settleAt(page, t);
-      result.steps.push({ pixels: await pixelsAt(page, box, step.points) });
+      result.steps.push({ pixels: await pixelsAt(page, box, step.points, step.save) });
     } else if ("click" in step) {
       await page.mouse.click(box.x + step.click[0], box.y + step.click[1]);
       result.steps.push({});
@@ -272,3 +282,21 @@ try {
   await browser.close();
 }
 writeFileSync(resultPath, JSON.stringify(results, null, 1));
+// The same as plain lines, for callers without a JSON reader:
+//   file I loaded 0|1 panic 0|1 errors N warnings N frames N
+//   message I error|warning TEXT
+//   pixels I STEP r g b r g b ...
+//   sound I STEP PEAK_HZ level level ...
+const lines = [];
+results.files.forEach((f, i) => {
+  const frames = f.metadata ? f.metadata.numFrames : -1;
+  lines.push(`file ${i} loaded ${f.loaded ? 1 : 0} panic ${f.panic ? 1 : 0} errors ${f.errors.length} ` +
+             `warnings ${f.warnings.length} frames ${frames}`);
+  for (const e of f.errors) lines.push(`message ${i} error ${e.replace(/\s+/g, " ")}`);
+  for (const w of f.warnings) lines.push(`message ${i} warning ${w.replace(/\s+/g, " ")}`);
+  f.steps.forEach((s, j) => {
+    if (s.pixels) lines.push(`pixels ${i} ${j} ${s.pixels.flat().join(" ")}`);
+    if (s.levels) lines.push(`sound ${i} ${j} ${s.peakHz.toFixed(1)} ${s.levels.join(" ")}`);
+  });
+});
+writeFileSync(resultPath + ".txt", lines.join("\n") + "\n");
