@@ -8,7 +8,8 @@
 //                                                          ("save": "x.png" keeps the screenshot)
 //              { "click": [x, y] },                          a click (movie pixels)
 //              { "drag": [x0, y0, x1, y1] },                 press, move, release
-//              { "sound": ms } ] } ] }                       play ms in real time, measure the sound
+//              { "sound": ms },                              play ms in real time, measure the sound
+//              { "realtime": ms } ] } ] }                    play on the wall clock until the player's end
 //
 // Movie time runs on a virtual clock (requestAnimationFrame is replaced before
 // Ruffle loads): it starts at 0 with each file and stops exactly at each
@@ -58,7 +59,8 @@ function pageInit() {
   window.requestAnimationFrame = (cb) => { callbacks.push(cb); return callbacks.length; };
   window.cancelAnimationFrame = () => {};
   const pump = () => {
-    if (now < target) now = Math.min(target, now + 1000 / 60);
+    if (realBase >= 0) now = performance.now() - realBase;
+    else if (now < target) now = Math.min(target, now + 1000 / 60);
     const run = callbacks;
     callbacks = [];
     for (const cb of run) {
@@ -68,8 +70,11 @@ function pageInit() {
     setTimeout(pump, 1000 / 60);
   };
   setTimeout(pump, 0);
+  let realBase = -1;
   window.__clock = {
-    reset() { now = 0; target = 0; callbacks = []; },
+    reset() { now = 0; target = 0; callbacks = []; realBase = -1; },
+    // From now on the movie runs on the wall clock.
+    real() { realBase = performance.now() - now; },
     set(t) { target = t; },
     now() { return now; },
     pumps() { return pumps; },
@@ -204,6 +209,13 @@ async function playFile(page, file, log) {
       await page.mouse.move(box.x + x1, box.y + y1, { steps: 5 });
       await page.mouse.up();
       result.steps.push({});
+    } else if ("realtime" in step) {
+      // Plays on the wall clock until the player reports its end.
+      const start = Date.now();
+      await page.evaluate(() => window.__clock.real());
+      while (Date.now() - start < step.realtime && !result.traces.some((x) => /played \d+ frames/.test(x)))
+        await page.waitForTimeout(100);
+      result.steps.push({ elapsedMs: Date.now() - start });
     } else if ("sound" in step) {
       const levels = [], peaks = [];
       const start = Date.now();
@@ -294,6 +306,7 @@ results.files.forEach((f, i) => {
              `warnings ${f.warnings.length} frames ${frames}`);
   for (const e of f.errors) lines.push(`message ${i} error ${e.replace(/\s+/g, " ")}`);
   for (const w of f.warnings) lines.push(`message ${i} warning ${w.replace(/\s+/g, " ")}`);
+  for (const t of f.traces || []) lines.push(`trace ${i} ${t.replace(/%c/g, "").replace(/\s+/g, " ")}`);
   f.steps.forEach((s, j) => {
     if (s.pixels) lines.push(`pixels ${i} ${j} ${s.pixels.flat().join(" ")}`);
     if (s.levels) lines.push(`sound ${i} ${j} ${s.peakHz.toFixed(1)} ${s.levels.join(" ")}`);

@@ -34,6 +34,8 @@ class MainTimeline extends MovieClip {
 	var lastX = -1.0;
 	var playing = true;
 	var seeking = false;
+	var seekedOnce = false;
+	var startMs = 0;
 
 	var bar:Sprite;
 	var button:Sprite;
@@ -48,6 +50,10 @@ class MainTimeline extends MovieClip {
 	public function new() {
 		super();
 		addEventListener(Event.EXIT_FRAME, onExitFrame);
+	}
+
+	static function now():Int {
+		return untyped __global__["flash.utils.getTimer"]();
 	}
 
 	static function log(text:String) {
@@ -70,6 +76,8 @@ class MainTimeline extends MovieClip {
 			stop();
 			playing = false;
 			drawButton();
+			if (!seekedOnce)
+				log("played " + totalFrames + " frames in " + (now() - startMs) + " ms");
 		}
 		keepOrder();
 		drawProgress();
@@ -94,6 +102,7 @@ class MainTimeline extends MovieClip {
 		view = new Bitmap(picture);
 		addChildAt(view, 0);
 		buildBar();
+		startMs = now();
 		log("picture " + picW + "x" + picH + ", " + totalFrames + " frames");
 		return true;
 	}
@@ -299,6 +308,7 @@ class MainTimeline extends MovieClip {
 	}
 
 	function seekTo(x:Float) {
+		seekedOnce = true;
 		var ratio = x / trackW;
 		if (ratio < 0)
 			ratio = 0;
