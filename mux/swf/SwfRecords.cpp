@@ -88,24 +88,24 @@ void SwfRect::write(SwfBitWriter& w) const
 
 size_t SwfRect::byteSize() const { return (5 + 4 * static_cast<size_t>(nbits()) + 7) / 8; }
 
+// A flag, then (when either value is non-zero) a pair of 16.16 values with
+// their bit count: the scale and the rotate part of a MATRIX.
+static void writeFixedPair(SwfBitWriter& w, int32_t a, int32_t b)
+{
+    const bool present = a != 0 || b != 0;
+    w.put(present ? 1 : 0, 1);
+    if (!present)
+        return;
+    const int n = fieldBits(17, std::max(integerPart(a), integerPart(b)), {a, b});
+    w.put(static_cast<uint32_t>(n), 5);
+    w.putSigned(a, n);
+    w.putSigned(b, n);
+}
+
 void SwfMatrix::write(SwfBitWriter& w) const
 {
-    const bool hasScale = scaleX != 0 || scaleY != 0;
-    w.put(hasScale ? 1 : 0, 1);
-    if (hasScale) {
-        const int n = fieldBits(17, std::max(integerPart(scaleX), integerPart(scaleY)), {scaleX, scaleY});
-        w.put(static_cast<uint32_t>(n), 5);
-        w.putSigned(scaleX, n);
-        w.putSigned(scaleY, n);
-    }
-    const bool hasRotate = skew0 != 0 || skew1 != 0;
-    w.put(hasRotate ? 1 : 0, 1);
-    if (hasRotate) {
-        const int n = fieldBits(17, std::max(integerPart(skew0), integerPart(skew1)), {skew0, skew1});
-        w.put(static_cast<uint32_t>(n), 5);
-        w.putSigned(skew0, n);
-        w.putSigned(skew1, n);
-    }
+    writeFixedPair(w, scaleX, scaleY);
+    writeFixedPair(w, skew0, skew1);
     if (translateX == 0 && translateY == 0) {
         w.put(0, 5);
     } else {
