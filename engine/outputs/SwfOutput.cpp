@@ -281,6 +281,9 @@ void SwfOutput::videoFrame(VideoFrameJob& job)
     for (uint32_t i = 0; i < job.advance; ++i)
         writer_.ShowFrame();
     framesSinceSound_ += job.advance;
+    // Every key frame makes the file on disk playable up to here.
+    if (key)
+        writer_.Refresh();
 
     if (playerMode_ && qualityLevel_ == kAdaptiveLevel) {
         if (bytes < kAdaptLowBytes && jpegQuality_ < kAdaptMaxQuality)

@@ -130,6 +130,20 @@ int SwfWriter::WriteSoundBlock(const uint8_t* mp3, size_t length, uint16_t sampl
 
 int SwfWriter::WriteRaw(const uint8_t* data, size_t length) { return emit(data, length); }
 
+int SwfWriter::Refresh()
+{
+    if (!file_.isOpen())
+        return 0;
+    const uint64_t end = file_.tell();
+    const uint32_t counted = bytesAfterHeader_;
+    int ok = file_.seek(0);
+    ok &= WriteHeader();
+    bytesAfterHeader_ = counted;
+    ok &= file_.seek(end);
+    ok &= file_.flush();
+    return ok;
+}
+
 int SwfWriter::Close()
 {
     if (!file_.isOpen())

@@ -57,6 +57,10 @@ public:
     int WriteSoundStreamHead(uint16_t samplesPerFrame);
     int WriteSoundBlock(const uint8_t* mp3, size_t length, uint16_t sampleCount);
     int WriteRaw(const uint8_t* data, size_t length);
+    // Rewrites the header for the file as it stands, as if End followed now,
+    // and hands everything to the system: a recording killed later still
+    // plays up to here. The file position stays at the end.
+    int Refresh();
     // Rewrites the header with the final length and frame count, appends End
     // and closes. Returns 0 when a write failed since Open (the file keeps
     // what was written).

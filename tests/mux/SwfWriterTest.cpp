@@ -223,6 +223,32 @@ TEST(SwfWriter, ShapeWithBitmapFillAndLine)
     EXPECT_EQ(at + 8 + sr.bytes(), len);
 }
 
+TEST(SwfWriter, RefreshLeavesAPlayableFileOnDisk)
+{
+    const std::string path = tempPath("refresh");
+    SwfWriter w;
+    ASSERT_EQ(w.Open(path.c_str(), 320.f, 240.f, 12), 1);
+    w.SetBackgroundColor(0);
+    w.ShowFrame();
+    w.ShowFrame();
+    ASSERT_EQ(w.Refresh(), 1);
+    // What a killed recording would leave: the file as it stands, plus the
+    // End tag its header already counts.
+    SwfFile f;
+    ASSERT_TRUE(f.load(path));
+    EXPECT_EQ(f.length, f.bytes.size() + 2);
+    EXPECT_EQ(f.frameCount, 2);
+    EXPECT_EQ(f.count(kSwfTagShowFrame), 2);
+    w.ShowFrame();
+    ASSERT_EQ(w.Close(), 1);
+    SwfFile g;
+    ASSERT_TRUE(g.load(path));
+    std::remove(path.c_str());
+    EXPECT_TRUE(g.wellFormed);
+    EXPECT_EQ(g.length, g.bytes.size());
+    EXPECT_EQ(g.frameCount, 3);
+}
+
 TEST(SwfWriter, OpenFailsWhereNoFileCanBeMade)
 {
     SwfWriter w;
