@@ -233,9 +233,8 @@ async function playFile(page, file, log) {
   }
   result.panic = await page.evaluate(() => {
     const p = document.getElementById("player");
-    const root = p && p.shadowRoot;
-    const text = root ? root.textContent || "" : "";
-    return /encountered a major issue|panic/i.test(text) && !!root.querySelector(".panic, #panic");
+    // The panic screen replaces the movie with a "Something went wrong" box.
+    return !!(p && ((p.shadowRoot && p.shadowRoot.querySelector("#panic")) || p.querySelector("#panic")));
   });
   return result;
 }
