@@ -376,7 +376,8 @@ void RecordingSession::frameTick()
         SlotDecision d = decideFrameSlots(now, startTick_, framesCounted_, framesPerSecond_);
         if (d.kind == SlotDecision::ReAnchor)
             startTick_ = d.newStartTick;
-        else if (outputType_ == OutputSwf && sound_.audioMs > 0) {
+        else if (outputType_ == OutputSwf &&
+                 swfSoundClockRules(sound_.audioMs, static_cast<int64_t>(now) - startTick_, soundFailed_)) {
             bool held = false;
             d = swfSoundClockSlots(sound_.audioMs, framesCounted_, framesPerSecond_, &held);
             if (held)

@@ -15,4 +15,9 @@ SlotDecision swfSoundClockSlots(uint64_t audioMs, uint32_t framesCounted, int fr
     return d;
 }
 
+bool swfSoundClockRules(uint64_t audioMs, int64_t elapsedMs, bool soundFailed)
+{
+    return audioMs > 0 && !soundFailed && elapsedMs < static_cast<int64_t>(audioMs) + kSwfSoundStallMs;
+}
+
 } // namespace quillet

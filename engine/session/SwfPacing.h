@@ -13,4 +13,12 @@ namespace quillet {
 // caller counts it toward the next key frame.
 SlotDecision swfSoundClockSlots(uint64_t audioMs, uint32_t framesCounted, int framesPerSecond, bool* held);
 
+// Sound that stopped coming (a device that vanished, a stalled server) must
+// not freeze the pictures: the sound clock rules only while some sound was
+// written, the sound has not failed and the wall clock (elapsedMs since the
+// start tick) is less than kSwfSoundStallMs ahead of it. The pull-back of
+// the video clock keeps a flowing sound within 500 ms.
+constexpr int64_t kSwfSoundStallMs = 2000;
+bool swfSoundClockRules(uint64_t audioMs, int64_t elapsedMs, bool soundFailed);
+
 } // namespace quillet

@@ -331,8 +331,22 @@ TEST(SwfRecording, VideoAheadOfTheSoundIsCodedButNotShown)
     s.onAudioChunk(&rig.audio, rig.audio.fill(0));
     rig.clock.now += 84;
     s.frameTick();
-    s.stop();
     EXPECT_EQ(log->advances, (std::vector<uint32_t>{1, 1, 0, 0, 1}));
+    // The sound stops coming: once it is two seconds behind, the pictures
+    // follow the wall clock again instead of freezing.
+    log->advances.clear();
+    for (int i = 0; i < 36; ++i) {
+        rig.clock.now += 84;
+        s.frameTick();
+    }
+    s.stop();
+    ASSERT_EQ(log->advances.size(), 36u);
+    EXPECT_EQ(log->advances.front(), 0u);
+    EXPECT_GE(log->advances.back(), 1u);
+    uint32_t shown = 0;
+    for (uint32_t a : log->advances)
+        shown += a;
+    EXPECT_GE(shown, 36u - 2 * 12 - 2) << "at most two seconds of frames wait for the sound";
 }
 
 } // namespace
