@@ -201,14 +201,14 @@ TEST(SwfPlay, RecordingsPlayInARealPlayer)
     // Block mode and player mode at each level; two of them with sound.
     std::vector<Recording> recs;
     for (int level = 0; level <= 4; ++level)
-        recs.push_back({dir + "/level" + std::to_string(level) + ".swf", level, false});
-    recs.push_back({dir + "/level4-sound.swf", 4, true});
-    recs.push_back({dir + "/level1-sound.swf", 1, true});
+        recs.push_back({dir + "/level" + std::to_string(level) + ".swf", level, false, {}});
+    recs.push_back({dir + "/level4-sound.swf", 4, true, {}});
+    recs.push_back({dir + "/level1-sound.swf", 1, true, {}});
     recs[2].killedCopy = dir + "/killed.swf";
     for (const Recording& r : recs)
         ASSERT_TRUE(record(r)) << r.path;
     const size_t killed = recs.size();
-    recs.push_back({dir + "/killed.swf", 2, false});
+    recs.push_back({dir + "/killed.swf", 2, false, {}});
 
     // The player shows frame n for movie times [n P, (n + 1) P): probe mid-frame.
     const std::vector<int> probeFrames = {1, 4, 9, 15};
@@ -296,8 +296,9 @@ TEST(SwfPlay, RecordingsPlayInARealPlayer)
             EXPECT_NEAR(peak, kToneHz, 15.0) << "the tone's pitch";
             continue;
         }
-        if (i != killed)
+        if (i != killed) {
             EXPECT_EQ(f.frames, kFrames);
+        }
         for (size_t k = 0; k < probes[i].size(); ++k) {
             const Probe& p = probes[i][k];
             if (p.points.empty())

@@ -168,10 +168,12 @@ TEST(SwfOutput, LongBlockRecordingKeepsDepthsAndIdsInRange)
     const SwfFile f = rig.close();
     std::set<uint32_t> ids;
     for (const SwfTag& t : f.tags) {
-        if (isDefinition(t.code))
+        if (isDefinition(t.code)) {
             EXPECT_TRUE(ids.insert(t.le16(0)).second) << "ID " << t.le16(0) << " defined twice";
-        if (t.code == kSwfTagPlaceObject2 && (t.body[0] & 0x02) && t.le16(1) == SwfOutput::kCursorDepth)
+        }
+        if (t.code == kSwfTagPlaceObject2 && (t.body[0] & 0x02) && t.le16(1) == SwfOutput::kCursorDepth) {
             EXPECT_EQ(t.le16(3), 2u) << "only the cursor is placed at its depth";
+        }
     }
     EXPECT_LE(*ids.rbegin(), 0xFFFFu);
     EXPECT_GE(*ids.rbegin(), SwfOutput::kStopCharacterId - 40);
@@ -307,10 +309,12 @@ TEST(SwfRecording, FrameRateCappedAt12AndSoundBlocksKeepTheirPlace)
               (std::vector<uint16_t>{kSwfTagSoundStreamHead2, kSwfTagShowFrame, kSwfTagSoundStreamBlock,
                                      kSwfTagShowFrame, kSwfTagSoundStreamBlock}));
     for (const SwfTag& t : f.tags) {
-        if (t.code == kSwfTagSoundStreamHead2)
+        if (t.code == kSwfTagSoundStreamHead2) {
             EXPECT_EQ(t.le16(2), 918u);
-        if (t.code == kSwfTagSoundStreamBlock && t.body.size() > 4)
+        }
+        if (t.code == kSwfTagSoundStreamBlock && t.body.size() > 4) {
             EXPECT_EQ(t.le16(0), 918u) << "sample count: half the buffer's bytes";
+        }
     }
 }
 
