@@ -214,8 +214,9 @@ TEST(SwfWriter, ShapeWithBitmapFillAndLine)
         } else {
             x += sr.s(nb);
         }
-        if (e == 0)
+        if (e == 0) {
             EXPECT_EQ(x, 67 * 20);
+        }
     }
     EXPECT_EQ(x, 0);
     EXPECT_EQ(y, 0);
