@@ -110,13 +110,18 @@ AppPaths AppPaths::detect()
     p.videosFolder = withSlash(videos);
     p.settingsFolder = p.documentsFolder + "OrvikClass/";
     p.settingsFile = p.settingsFolder + "Data.ini";
-    p.languageFolder = p.executableFolder + "Language/";
-    p.languageSelectionFile = p.languageFolder + "sel.ini";
-    std::error_code ec;
-    if (fs::is_directory(p.languageFolder, ec) && ::access(p.languageFolder.c_str(), W_OK) != 0)
-        p.languageSelectionFile = p.settingsFolder + "sel.ini";
+    p.useLanguagesOf(p.executableFolder);
     p.defaultOutputFolder = p.videosFolder + "Screen/";
     return p;
+}
+
+void AppPaths::useLanguagesOf(const std::string& programFolder)
+{
+    languageFolder = programFolder + "Language/";
+    languageSelectionFile = languageFolder + "sel.ini";
+    std::error_code ec;
+    if (fs::is_directory(languageFolder, ec) && ::access(languageFolder.c_str(), W_OK) != 0)
+        languageSelectionFile = settingsFolder + "sel.ini";
 }
 
 void AppPaths::createSettingsFolder() const

@@ -20,6 +20,10 @@ struct AppPaths {
     // user-dirs.dirs file) and the running executable. Never fails: missing
     // pieces fall back to ~/Documents, ~/Videos and the current folder.
     static AppPaths detect();
+    // Takes the language folder (and where the choice of language is kept)
+    // from the program in programFolder: the player, one folder below the
+    // recorder, uses the recorder's languages.
+    void useLanguagesOf(const std::string& programFolder);
     // Creates the settings folder (errors are ignored, as the program then
     // simply runs with defaults).
     void createSettingsFolder() const;
