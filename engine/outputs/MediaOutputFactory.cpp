@@ -1,6 +1,8 @@
+#include "engine/outputs/AviOutput.h"
 #include "engine/outputs/FlvOutput.h"
 #include "engine/outputs/ImageOutput.h"
 #include "engine/outputs/Mp4Output.h"
+#include "engine/outputs/OwnRecordOutput.h"
 #include "engine/outputs/MediaOutputFactory.h"
 
 namespace quillet {
@@ -11,7 +13,9 @@ std::unique_ptr<MediaOutput> createMediaOutput(OutputType type)
     case OutputMp4: return std::make_unique<Mp4Output>();
     case OutputFlv: return std::make_unique<FlvOutput>();
     case OutputImages: return std::make_unique<ImageOutput>();
-    default: return nullptr; // AVI, SWF, WMV and the own record file have no writer yet
+    case OutputAvi: return std::make_unique<AviOutput>();
+    case OutputOwnRecord: return std::make_unique<OwnRecordOutput>();
+    default: return nullptr; // SWF and WMV have no writer yet
     }
 }
 
