@@ -118,10 +118,10 @@ void RecordingPlayer::decodeFrame(const SourceFrame& f, PlayerFrame& out)
                 ok = 0;
             }
             for (size_t i = 0; ok && i < f.regions.size(); ++i) {
-                const CodedRegion& r = f.regions[i];
+                const SourceRegion& r = f.regions[i];
                 if (r.size == 0)
                     continue;
-                if (!decoder_.decode_region(r.rect, r.data, r.size)) {
+                if (!decoder_.decode_region(r.rect, f.data(r), r.size)) {
                     const ScreenCodecError& e = decoder_.last_error();
                     warn(where + ", region " + std::to_string(i) + ": " + partName(e.part) + " byte " +
                          std::to_string(e.offset) + ": " + (e.reason ? e.reason : "cannot be decoded"));

@@ -85,6 +85,9 @@ int RecordingSource::open(const std::string& path)
         declaredMs_ = h.durationMs;
         if (h.sound)
             sound_ = soundTrackFormat(h.audioFormat.data(), h.audioFormat.size());
+    } else if (n < sizeof first) {
+        error_ = path + ": too short to be a recording (" + std::to_string(n) + " bytes)";
+        return 0;
     } else {
         error_ = path + ": neither an AVI file nor a recording of this program";
         return 0;
@@ -146,7 +149,6 @@ void RecordingSource::beginFrame(uint64_t offset)
     frame_.cursor = false;
     frame_.cursorPicture.clear();
     frame_.storage.clear();
-    regionsAt_.clear();
 }
 
 int RecordingSource::nextAvi()
@@ -188,7 +190,8 @@ int RecordingSource::nextAvi()
             warning_ = path_ + ": " + why + " at offset " + std::to_string(c.offset + badAt);
         } else {
             frame_.key = p.keyFrame;
-            frame_.regions = std::move(p.regions); // still pointing into storage
+            for (const CodedRegion& r : p.regions)
+                frame_.regions.push_back({r.rect, static_cast<size_t>(r.data - frame_.storage.data()), r.size});
             frame_.sideData = std::move(p.sideData);
             frame_.cursor = p.cursor;
             frame_.cursorX = p.cursorX;
@@ -221,7 +224,7 @@ int RecordingSource::takeOwnRegion(const OwnRecord& r)
             error_ = path_ + ": region with a negative size at offset " + std::to_string(r.offset);
             return 0;
         }
-        regionsAt_.push_back({rect, frame_.storage.size(), n});
+        frame_.regions.push_back({rect, frame_.storage.size(), n});
         frame_.storage.insert(frame_.storage.end(), b + 8, b + 8 + n);
     }
     if (r.flag != 0) {
@@ -233,11 +236,7 @@ int RecordingSource::takeOwnRegion(const OwnRecord& r)
 
 int RecordingSource::nextOwn()
 {
-    // Finishes the gathered frame: its regions point into its storage now
-    // that the storage no longer grows.
     auto emit = [this]() {
-        for (const RegionAt& r : regionsAt_)
-            frame_.regions.push_back({r.rect, frame_.storage.data() + r.at, r.size});
         gathering_ = false;
         awaitingCursor_ = false;
         ticks_ += pendingAdvance_;

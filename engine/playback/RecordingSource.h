@@ -21,19 +21,29 @@ struct SoundTrackFormat {
     uint32_t avgBytesPerSecond = 0;
 };
 
-// One coded frame of a recording, whichever container held it.
+// A region record inside a frame's storage.
+struct SourceRegion {
+    Rect rect; // inclusive
+    size_t at = 0;
+    size_t size = 0;
+};
+
+// One coded frame of a recording, whichever container held it. Copies stay
+// whole: regions name their bytes by place in storage.
 struct SourceFrame {
     uint32_t tick = 0;     // frame slot at which it shows
     bool key = false;
     bool broken = false;   // its packet could not be taken apart (see RecordingSource::warning)
     uint64_t offset = 0;   // where its data starts in the file
-    std::vector<CodedRegion> regions; // point into storage
+    std::vector<SourceRegion> regions;
     std::vector<uint8_t> sideData;
     bool cursor = false;   // the cursor moved or changed shape
     int32_t cursorX = 0;
     int32_t cursorY = 0;
     std::vector<uint8_t> cursorPicture; // compressed; empty when only the position changed
     std::vector<uint8_t> storage;
+
+    const uint8_t* data(const SourceRegion& r) const { return storage.data() + r.at; }
 };
 
 // The frames and sound of an AVI ("QVS2") or own record file, in file order.
@@ -119,12 +129,6 @@ private:
     OwnRecord held_;
     bool holding_ = false;
     OwnRecord record_;
-    struct RegionAt {
-        Rect rect;
-        size_t at;
-        size_t size;
-    };
-    std::vector<RegionAt> regionsAt_;
 };
 
 SoundTrackFormat soundTrackFormat(const uint8_t* waveFormat, size_t size);
