@@ -156,6 +156,14 @@ public:
     // from; ScreenDecoder sets it. The picture must outlive its use.
     void set_natural_source(const I420Picture* picture);
     const ScreenCodecError& last_error() const;
+    // Per 8x8 block position, row by row from the top-left: 1 where the
+    // picture shows a block that came from a DCT or H.264 unit (directly or
+    // through the cache), 0 where it shows converted samples exactly.
+    // Decoding mode only; nullptr otherwise.
+    const uint8_t* lossy_blocks() const;
+    // Block positions per row and per column (width and height rounded up to 8, over 8).
+    int32_t blocks_per_row() const { return (width_ + 7) / 8; }
+    int32_t block_rows() const { return (height_ + 7) / 8; }
 
     int32_t width() const { return width_; }
     int32_t height() const { return height_; }

@@ -17,9 +17,15 @@
 // record in order. The own record file carries no side data.
 //
 // Every read is bounds-checked: damaged input gives 0 and last_error() with
-// the reason and the offset, never a read outside the data. After an error
-// the picture keeps what was decoded, and the decoder waits for the next key
-// frame: until reset() every further call fails.
+// the reason and the offset, never a read outside the data. After a region
+// error the picture keeps what was decoded, and the decoder waits for the
+// next key frame: until reset() every further decode_region() fails. Side
+// data that does not decode only costs the units it carries, which keep
+// showing the last picture that did.
+//
+// The picture is the decoder's memory of the screen: a block that a region
+// codes as unchanged is not painted again. Draw anything else (the cursor)
+// on a copy.
 // Not thread-safe.
 namespace quillet {
 
@@ -47,6 +53,8 @@ public:
     const ScreenPicture& picture() const { return picture_; }
     ScreenPicture& picture() { return picture_; }
     const ScreenCodecError& last_error() const;
+    // See ScreenCodec::lossy_blocks().
+    const uint8_t* lossy_blocks() const;
 
     int32_t width() const { return picture_.width; }
     int32_t height() const { return picture_.height; }
