@@ -1,3 +1,5 @@
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -14,16 +16,25 @@ const char* kConvertUsage =
     "       quillet-cli convert IN --frames DIR lossless PNG picture per frame into DIR\n"
     "       quillet-cli convert IN.flv OUT.mp4  FLV to MP4 without coding again (and MP4 to FLV)\n";
 
-// Progress on one terminal line, redrawn when the percentage moves.
+// Progress on one terminal line, redrawn when the percentage moves; when
+// stderr is not a terminal, a line at every quarter.
 class ProgressLine {
 public:
     void operator()(uint32_t done, uint32_t total)
     {
-        const int pct = total ? static_cast<int>(uint64_t(done) * 100 / total) : 0;
+        int pct = total ? static_cast<int>(uint64_t(done) * 100 / total) : 0;
+        if (pct > 100)
+            pct = 100;
+        if (!terminal_) {
+            if (pct / 25 > last_ / 25 || last_ < 0)
+                std::fprintf(stderr, "converting: %d%%\n", pct / 25 * 25);
+            last_ = pct;
+            return;
+        }
         if (pct == last_)
             return;
         last_ = pct;
-        std::fprintf(stderr, "\rconverting: %3d%%  %u.%01u s of %u.%01u s", pct > 100 ? 100 : pct, done / 1000,
+        std::fprintf(stderr, "\rconverting: %3d%%  %u.%01u s of %u.%01u s", pct, done / 1000,
                      done % 1000 / 100, total / 1000, total % 1000 / 100);
         std::fflush(stderr);
         drawn_ = true;
@@ -38,6 +49,7 @@ public:
 private:
     int last_ = -1;
     bool drawn_ = false;
+    bool terminal_ = isatty(2) != 0;
 };
 
 } // namespace

@@ -80,6 +80,7 @@ int RecordingPlayer::open(const std::string& path)
         warn(path + ": no MP3 decoder in this build; the sound is left out");
     pcm_.clear();
     soundSampleAt_ = 0;
+    leadInLeft_ = kMp3LeadInSamples;
     nextIndex_ = 0;
     waitingForKey_ = false;
     soundFinished_ = false;
@@ -168,9 +169,11 @@ int RecordingPlayer::next(PlayerFrame& out)
 
 void RecordingPlayer::takeSound(std::vector<int16_t>& pcm)
 {
-    pcm.insert(pcm.end(), pcm_.begin(), pcm_.end());
-    const int ch = std::max(1, soundChannels());
-    soundSampleAt_ += pcm_.size() / static_cast<size_t>(ch);
+    const size_t ch = static_cast<size_t>(std::max(1, soundChannels()));
+    const size_t drop = std::min<size_t>(pcm_.size() / ch, leadInLeft_);
+    leadInLeft_ -= drop;
+    pcm.insert(pcm.end(), pcm_.begin() + static_cast<long>(drop * ch), pcm_.end());
+    soundSampleAt_ += pcm_.size() / ch - drop;
     pcm_.clear();
 }
 
@@ -223,10 +226,13 @@ int RecordingPlayer::seek(uint32_t timeMs)
     soundFinished_ = false;
     if (info_.sound.present) {
         mp3_.restart();
-        // The sound after this frame in the file starts here in the track.
+        // The sound after this frame in the file starts here in the track;
+        // from the start of the file it is a fresh start with its lead-in.
         const uint64_t rate = info_.sound.sampleRate;
-        soundSampleAt_ =
+        const uint64_t at =
             info_.sound.avgBytesPerSecond ? e.soundBytesBefore * rate / info_.sound.avgBytesPerSecond : 0;
+        leadInLeft_ = e.soundBytesBefore == 0 ? kMp3LeadInSamples : 0;
+        soundSampleAt_ = at > kMp3LeadInSamples ? at - kMp3LeadInSamples : 0;
     }
     return 1;
 }

@@ -56,6 +56,11 @@ struct PlayerFrame {
 // Qt-free; not thread-safe.
 class RecordingPlayer {
 public:
+    // The MP3 streams the recorder writes carry no tag that tells decoders to
+    // drop the coder's lead-in: 576 samples of the encoder and 529 of the
+    // decoder, which the player drops so that sound and pictures line up.
+    static constexpr uint32_t kMp3LeadInSamples = 1105;
+
     struct IndexEntry {
         uint64_t offset;
         uint32_t tick;
@@ -78,7 +83,7 @@ public:
     int soundRate() const;
     int soundChannels() const;
     // The sound-track sample (per channel) that the next takeSound() output
-    // starts with; it jumps at a seek.
+    // starts with; it jumps at a seek (there to within one MP3 frame).
     uint64_t soundSampleAt() const { return soundSampleAt_; }
 
     // Continues at the key frame at or before timeMs (the first frame for
@@ -88,6 +93,11 @@ public:
     size_t keyFrameBefore(uint32_t timeMs) const;
 
     uint32_t timeOfTick(uint32_t tick) const;
+    // The last decoded picture without the cursor, which blocks of it came
+    // from lossy units (ScreenCodec::lossy_blocks), and the cursor track.
+    const ScreenPicture& decodedPicture() const { return decoder_.picture(); }
+    const uint8_t* lossyBlocks() const { return decoder_.lossy_blocks(); }
+    const CursorPainter& cursor() const { return cursor_; }
     const std::vector<std::string>& warnings() const { return warnings_; }
     const std::string& error() const { return error_; }
 
@@ -105,6 +115,7 @@ private:
     ScreenPicture shown_;
     std::vector<int16_t> pcm_;
     uint64_t soundSampleAt_ = 0;
+    uint64_t leadInLeft_ = 0; // samples per channel still to drop
     uint32_t nextIndex_ = 0;
     bool waitingForKey_ = false;
     bool soundFinished_ = false;
