@@ -124,8 +124,8 @@ void RecordingPlayer::decodeFrame(const SourceFrame& f, PlayerFrame& out)
                     continue;
                 if (!decoder_.decode_region(r.rect, f.data(r), r.size)) {
                     const ScreenCodecError& e = decoder_.last_error();
-                    warn(where + ", region " + std::to_string(i) + ": " + partName(e.part) + " byte " +
-                         std::to_string(e.offset) + ": " + (e.reason ? e.reason : "cannot be decoded"));
+                    warn(where + ", region at offset " + std::to_string(r.fileOffset) + ": " + partName(e.part) +
+                         " byte " + std::to_string(e.offset) + ": " + (e.reason ? e.reason : "cannot be decoded"));
                     ok = 0;
                 }
             }

@@ -190,8 +190,10 @@ int RecordingSource::nextAvi()
             warning_ = path_ + ": " + why + " at offset " + std::to_string(c.offset + badAt);
         } else {
             frame_.key = p.keyFrame;
-            for (const CodedRegion& r : p.regions)
-                frame_.regions.push_back({r.rect, static_cast<size_t>(r.data - frame_.storage.data()), r.size});
+            for (const CodedRegion& r : p.regions) {
+                const size_t at = static_cast<size_t>(r.data - frame_.storage.data());
+                frame_.regions.push_back({r.rect, at, r.size, c.offset + at});
+            }
             frame_.sideData = std::move(p.sideData);
             frame_.cursor = p.cursor;
             frame_.cursorX = p.cursorX;
@@ -224,7 +226,7 @@ int RecordingSource::takeOwnRegion(const OwnRecord& r)
             error_ = path_ + ": region with a negative size at offset " + std::to_string(r.offset);
             return 0;
         }
-        frame_.regions.push_back({rect, frame_.storage.size(), n});
+        frame_.regions.push_back({rect, frame_.storage.size(), n, r.offset + kOwnRegionHeader});
         frame_.storage.insert(frame_.storage.end(), b + 8, b + 8 + n);
     }
     if (r.flag != 0) {

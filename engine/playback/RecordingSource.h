@@ -26,6 +26,7 @@ struct SourceRegion {
     Rect rect; // inclusive
     size_t at = 0;
     size_t size = 0;
+    uint64_t fileOffset = 0; // of its coded bytes
 };
 
 // One coded frame of a recording, whichever container held it. Copies stay

@@ -9,15 +9,9 @@
 #include <string>
 #include <vector>
 
-#include "base/SessionLock.h"
-#include "capture/CursorOverlay.h"
-#include "capture/FrameGrabber.h"
-#include "capture/synthetic/SyntheticScreen.h"
-#include "engine/outputs/AviOutput.h"
-#include "engine/outputs/OwnRecordOutput.h"
 #include "engine/playback/OwnRecordReader.h"
 #include "engine/playback/RecordingPlayer.h"
-#include "tests/engine/playback/PlaybackScene.h"
+#include "tests/engine/playback/KeyFrameRecording.h"
 #include "tests/engine/playback/PlaybackTestFiles.h"
 #include "tests/engine/session/SessionTestSupport.h"
 #include "tests/video/screen/ScreenTestSupport.h"
@@ -25,77 +19,22 @@
 namespace quillet {
 namespace {
 
-constexpr int kFrames = 40;
-constexpr int kFps = 5;
+using test::isKey;
+using test::KeyFrameRecording;
+using test::kKeyFrameFps;
+constexpr int kFrames = test::kKeyFrameFrames;
+constexpr int kFps = kKeyFrameFps;
 
-bool isKey(int i) { return i % 7 == 0 || i == 30; }
-uint32_t ticksOf(int i) { return i % 4 == 1 ? 2 : 1; }
-
-struct Written {
-    std::string file;
-    std::vector<std::vector<uint8_t>> pictures;
-    std::vector<ScreenFrame> frames;
-    std::vector<uint32_t> ticks; // at which each frame shows
-};
-
-Written write(const char* ext, bool (*keyAt)(int) = isKey)
+KeyFrameRecording write(const char* ext, bool (*keyAt)(int) = isKey)
 {
-    Written w;
-    w.file = test::scratchPath(std::string("keys.") + ext);
-    SyntheticScreen screen(400, 272, 32);
-    const Rect area{0, 0, 400, 272};
-    test::PlaybackScene scene(screen, area);
-    scene.paint(0);
-    FrameGrabber grabber(screen);
-    EXPECT_EQ(grabber.init(Rect{}, FrameGrabber::kFlagLayeredWindows, true), 1);
-    CursorOverlay cursor(screen);
-    cursor.setArea(grabber.captureArea());
-    std::unique_ptr<MediaOutput> out;
-    if (std::string(ext) == "avi")
-        out = std::make_unique<AviOutput>();
-    else
-        out = std::make_unique<OwnRecordOutput>();
-    OutputOpenParams p;
-    p.fileName = w.file;
-    p.width = grabber.width();
-    p.height = grabber.height();
-    p.bitsPerPixel = grabber.bitsPerPixel();
-    p.framesPerSecond = kFps;
-    const char* key = nullptr;
-    EXPECT_EQ(out->open(p, &key), 1);
-    SessionLock lock;
-    uint32_t counted = 0;
-    for (int i = 0; i < kFrames; ++i) {
-        scene.paint(i);
-        grabber.capture(false);
-        VideoFrameJob job;
-        job.grabber = &grabber;
-        job.cursor = &cursor;
-        job.cursorSerial = screen.cursorSerial();
-        job.lock = &lock;
-        job.framesCounted = counted;
-        job.advance = ticksOf(i);
-        job.keyFrame = keyAt(i);
-        out->videoFrame(job);
-        EXPECT_TRUE(job.produced);
-        w.pictures.emplace_back();
-        w.frames.emplace_back();
-        scene.capture(w.frames.back(), w.pictures.back());
-        w.ticks.push_back(counted);
-        counted += job.advance;
-    }
-    for (size_t i = 0; i < w.frames.size(); ++i)
-        w.frames[i].bits = w.pictures[i].data();
-    EXPECT_EQ(out->close(counted, kFps), 1);
-    EXPECT_FALSE(out->failed());
-    return w;
+    return test::writeKeyFrameRecording(ext, "keys", keyAt);
 }
 
 class KeyFrameSeek : public ::testing::TestWithParam<const char*> {};
 
 TEST_P(KeyFrameSeek, SeekingDecodesFromTheKeyFrameBeforeTheTime)
 {
-    const Written w = write(GetParam());
+    const KeyFrameRecording w = write(GetParam());
     RecordingPlayer player;
     ASSERT_EQ(player.open(w.file), 1) << player.error();
     ASSERT_EQ(player.index().size(), static_cast<size_t>(kFrames));
@@ -128,7 +67,7 @@ TEST(KeyFrameSeek, AviIndexFlagsSitOnTheCodecKeyFrames)
 {
     if (std::system("ffprobe -version >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "ffprobe missing";
-    const Written w = write("avi");
+    const KeyFrameRecording w = write("avi");
     const std::string flags = test::commandOutput("ffprobe -v error -select_streams v:0 -show_entries packet=size,flags"
                                                   " -of csv=p=0 '" + w.file + "'");
     std::vector<bool> keys;
@@ -147,7 +86,7 @@ TEST(KeyFrameSeek, AviIndexFlagsSitOnTheCodecKeyFrames)
 
 TEST(KeyFrameSeek, OwnFileIndexStopsWhenFullAndLeavesTheRecordsAlone)
 {
-    const Written w = write("rec", [](int) { return true; });
+    const KeyFrameRecording w = write("rec", [](int) { return true; });
     OwnRecordReader r;
     ASSERT_EQ(r.open(w.file), 1);
     // 37 entries fit between the formats and offset 218 without sound.
