@@ -92,8 +92,13 @@ int RecordingSource::open(const std::string& path)
         error_ = path + ": neither an AVI file nor a recording of this program";
         return 0;
     }
-    if (width_ <= 0 || height_ <= 0 || width_ > 0xFFFF || height_ > 0xFFFF || fps_ <= 0) {
-        error_ = path + ": picture size or frame rate out of range";
+    if (width_ <= 0 || height_ <= 0 || width_ > kMaxPictureSide || height_ > kMaxPictureSide) {
+        error_ = path + ": picture size " + std::to_string(width_) + "x" + std::to_string(height_) +
+                 " out of range";
+        return 0;
+    }
+    if (fps_ <= 0 || fps_ > kMaxFramesPerSecond) {
+        error_ = path + ": frame rate " + std::to_string(fps_) + " out of range";
         return 0;
     }
     return 1;

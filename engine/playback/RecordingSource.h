@@ -57,6 +57,11 @@ struct SourceFrame {
 class RecordingSource {
 public:
     enum Item { End = 0, Frame = 1, Sound = 2 };
+    // The recorder writes at most 1920 × 1088 pictures and 25 frames per
+    // second; a head that claims more than this is damaged, and reading on
+    // would only allocate for it.
+    static constexpr int32_t kMaxPictureSide = 4096;
+    static constexpr int kMaxFramesPerSecond = 255;
 
     RecordingSource();
     ~RecordingSource();
