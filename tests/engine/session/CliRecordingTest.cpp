@@ -236,9 +236,9 @@ TEST(CliRecording, StartFailuresSayWhyAndLeaveNothing)
     EXPECT_NE(out.find("The recording could not be started"), std::string::npos) << out;
     EXPECT_FALSE(std::filesystem::exists("/tmp/quillet-bad-area.mp4"));
     // A format without a writer.
-    EXPECT_EQ(run(cli() + " record -o /tmp/quillet-x.avi --seconds 2 --no-countdown -y", &out), 1);
+    EXPECT_EQ(run(cli() + " record -o /tmp/quillet-x.swf --seconds 2 --no-countdown -y", &out), 1);
     EXPECT_NE(out.find("cannot be recorded yet"), std::string::npos) << out;
-    EXPECT_FALSE(std::filesystem::exists("/tmp/quillet-x.avi"));
+    EXPECT_FALSE(std::filesystem::exists("/tmp/quillet-x.swf"));
     // A sound source that does not exist is refused before anything starts.
     EXPECT_EQ(run(cli() + " record -o /tmp/quillet-src.mp4 --source 99 --seconds 2 --no-countdown -y", &out), 2);
     EXPECT_NE(out.find("no sound source 99"), std::string::npos) << out;
