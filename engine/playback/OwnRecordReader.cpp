@@ -1,7 +1,5 @@
 #include "engine/playback/OwnRecordReader.h"
 
-#include <sys/stat.h>
-
 #include "base/ByteOrder.h"
 #include "engine/AudioFormats.h"
 #include "engine/session/OwnRecordHeader.h"
@@ -10,8 +8,6 @@ namespace quillet {
 
 namespace {
 
-constexpr size_t kReadBuffer = 1 << 18;
-
 bool knownType(uint8_t t)
 {
     return t == OwnRecordRegion || t == OwnRecordRegionKey || t == OwnRecordCursor || t == OwnRecordSound;
@@ -19,16 +15,9 @@ bool knownType(uint8_t t)
 
 } // namespace
 
-OwnRecordReader::~OwnRecordReader()
-{
-    close();
-}
-
 void OwnRecordReader::close()
 {
-    if (file_)
-        std::fclose(file_);
-    file_ = nullptr;
+    file_.close();
 }
 
 bool OwnRecordReader::looksLikeOwnRecord(const uint8_t* first, size_t n)
@@ -38,17 +27,8 @@ bool OwnRecordReader::looksLikeOwnRecord(const uint8_t* first, size_t n)
 
 int OwnRecordReader::fail(uint64_t at, const std::string& what)
 {
-    error_ = path_ + ": " + what + " at offset " + std::to_string(at);
+    error_ = file_.damageAt(at, what);
     return 0;
-}
-
-int OwnRecordReader::readAt(uint64_t pos, void* data, size_t n)
-{
-    if (pos > fileSize_ || n > fileSize_ - pos)
-        return 0;
-    if (fseeko(file_, static_cast<off_t>(pos), SEEK_SET) != 0)
-        return 0;
-    return std::fread(data, 1, n, file_) == n;
 }
 
 int OwnRecordReader::open(const std::string& path)
@@ -57,25 +37,11 @@ int OwnRecordReader::open(const std::string& path)
     head_ = OwnRecordHead{};
     damaged_ = false;
     error_.clear();
-    path_ = path;
-    file_ = std::fopen(path.c_str(), "rb");
-    if (!file_) {
-        error_ = path + ": cannot be opened";
+    if (!file_.open(path, &error_))
         return 0;
-    }
-    // Records are walked in file order: a large buffer keeps that to one
-    // read per buffer, seeks inside it included.
-    buffer_.resize(kReadBuffer);
-    setvbuf(file_, buffer_.data(), _IOFBF, buffer_.size());
-    struct stat st {};
-    if (fstat(fileno(file_), &st) != 0) {
-        error_ = path + ": cannot be read";
-        return 0;
-    }
-    fileSize_ = static_cast<uint64_t>(st.st_size);
 
     uint8_t h[OwnRecordHeader::kFirstRecordOffset];
-    if (fileSize_ < 20 || !readAt(0, h, 20) || getLE16(h) != OwnRecordHeader::kMagic)
+    if (file_.size() < 20 || !readAt(0, h, 20) || getLE16(h) != OwnRecordHeader::kMagic)
         return fail(0, "not a recording of this program");
     const uint32_t first = getLE16(h + 2);
     const uint32_t headerSize = getLE16(h + 12);
@@ -121,12 +87,12 @@ int OwnRecordReader::open(const std::string& path)
 
 int OwnRecordReader::next(OwnRecord& record)
 {
-    if (!file_ || damaged_)
+    if (!file_.isOpen() || damaged_)
         return 0;
-    if (pos_ >= fileSize_)
+    if (pos_ >= file_.size())
         return 0;
     uint8_t h[4];
-    if (fileSize_ - pos_ < sizeof h) {
+    if (file_.size() - pos_ < sizeof h) {
         damaged_ = true;
         return fail(pos_, "file cut inside a record header");
     }
@@ -139,7 +105,7 @@ int OwnRecordReader::next(OwnRecord& record)
         damaged_ = true;
         return fail(pos_, "record of unknown type " + std::to_string(h[2]));
     }
-    if (length > fileSize_ - pos_ - sizeof h) {
+    if (length > file_.size() - pos_ - sizeof h) {
         damaged_ = true;
         return fail(pos_, "record length past the end of the file");
     }
@@ -159,7 +125,7 @@ int OwnRecordReader::next(OwnRecord& record)
 
 int OwnRecordReader::seek(uint64_t offset)
 {
-    if (!file_ || offset < firstRecord_ || offset > fileSize_)
+    if (!file_.isOpen() || offset < firstRecord_ || offset > file_.size())
         return fail(offset, "no record");
     pos_ = offset;
     damaged_ = false;

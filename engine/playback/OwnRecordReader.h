@@ -1,9 +1,10 @@
 #pragma once
 #include <cstdint>
 #include <cstddef>
-#include <cstdio>
 #include <string>
 #include <vector>
+
+#include "base/InputFile.h"
 
 #include "engine/ScreenFrame.h"
 
@@ -39,7 +40,6 @@ struct OwnRecord {
 class OwnRecordReader {
 public:
     OwnRecordReader() = default;
-    ~OwnRecordReader();
     OwnRecordReader(const OwnRecordReader&) = delete;
     OwnRecordReader& operator=(const OwnRecordReader&) = delete;
 
@@ -57,7 +57,7 @@ public:
     uint64_t position() const { return pos_; }
 
     const OwnRecordHead& head() const { return head_; }
-    uint64_t fileSize() const { return fileSize_; }
+    uint64_t fileSize() const { return file_.size(); }
     bool damaged() const { return damaged_; }
     const std::string& error() const { return error_; }
 
@@ -65,12 +65,9 @@ public:
 
 private:
     int fail(uint64_t at, const std::string& what);
-    int readAt(uint64_t pos, void* data, size_t n);
+    int readAt(uint64_t pos, void* data, size_t n) { return file_.readAt(pos, data, n); }
 
-    FILE* file_ = nullptr;
-    std::vector<char> buffer_;
-    std::string path_;
-    uint64_t fileSize_ = 0;
+    InputFile file_;
     uint64_t pos_ = 0;
     uint64_t firstRecord_ = 0;
     OwnRecordHead head_;

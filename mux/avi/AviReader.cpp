@@ -1,7 +1,5 @@
 #include "mux/avi/AviReader.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cctype>
 
@@ -46,38 +44,22 @@ int mediaStream(uint32_t id)
 
 } // namespace
 
-AviReader::~AviReader()
-{
-    close();
-}
-
 void AviReader::close()
 {
-    if (file_)
-        std::fclose(file_);
-    file_ = nullptr;
+    file_.close();
 }
 
 int AviReader::fail(uint64_t at, const std::string& what)
 {
-    error_ = path_ + ": " + what + " at offset " + std::to_string(at);
+    error_ = file_.damageAt(at, what);
     return 0;
-}
-
-int AviReader::readAt(uint64_t pos, void* data, size_t n)
-{
-    if (pos > fileSize_ || n > fileSize_ - pos)
-        return 0;
-    if (fseeko(file_, static_cast<off_t>(pos), SEEK_SET) != 0)
-        return 0;
-    return std::fread(data, 1, n, file_) == n;
 }
 
 uint64_t AviReader::listEnd(uint64_t dataStart, uint32_t size)
 {
-    if (size == 0 || dataStart + size > fileSize_) {
+    if (size == 0 || dataStart + size > file_.size()) {
         finished_ = false;
-        return fileSize_;
+        return file_.size();
     }
     return dataStart + size;
 }
@@ -95,18 +77,8 @@ int AviReader::open(const std::string& path)
     damaged_ = false;
     ended_ = false;
     error_.clear();
-    path_ = path;
-    file_ = std::fopen(path.c_str(), "rb");
-    if (!file_) {
-        error_ = path + ": cannot be opened";
+    if (!file_.open(path, &error_))
         return 0;
-    }
-    struct stat st {};
-    if (fstat(fileno(file_), &st) != 0) {
-        error_ = path + ": cannot be read";
-        return 0;
-    }
-    fileSize_ = static_cast<uint64_t>(st.st_size);
 
     uint8_t h[12];
     if (!readAt(0, h, sizeof h) || getLE32(h) != kRiff || getLE32(h + 8) != kAviForm)
@@ -126,7 +98,7 @@ int AviReader::open(const std::string& path)
             const uint32_t type = getLE32(c + 8);
             if (type == kHdrl) {
                 const uint64_t end = at + 8 + size;
-                if (size < 4 || size > kMaxHeaderList || end > fileSize_)
+                if (size < 4 || size > kMaxHeaderList || end > file_.size())
                     return fail(at, "header list of impossible size");
                 if (!readHeaderList(at + kListHeader, end))
                     return 0;
@@ -199,7 +171,7 @@ int AviReader::readHeaderList(uint64_t begin, uint64_t end)
 
 int AviReader::enterNextRiff(uint64_t from)
 {
-    while (from + kListHeader <= fileSize_) {
+    while (from + kListHeader <= file_.size()) {
         uint8_t h[12];
         if (!readAt(from, h, sizeof h))
             return 0;
@@ -234,7 +206,7 @@ int AviReader::enterNextRiff(uint64_t from)
 
 int AviReader::next(AviChunk& chunk)
 {
-    if (!file_ || ended_)
+    if (!file_.isOpen() || ended_)
         return 0;
     for (;;) {
         while (!recEnds_.empty() && pos_ + kChunkHeader > recEnds_.back()) {
@@ -244,7 +216,7 @@ int AviReader::next(AviChunk& chunk)
         if (pos_ + kChunkHeader > moviEnd_) {
             // Fewer bytes than a chunk header are left: a cut, unless the
             // list really ends here.
-            if (pos_ < moviEnd_ && moviEnd_ == fileSize_) {
+            if (pos_ < moviEnd_ && moviEnd_ == file_.size()) {
                 damaged_ = true;
                 fail(pos_, "file cut inside a chunk header");
                 ended_ = true;
@@ -273,7 +245,7 @@ int AviReader::next(AviChunk& chunk)
         const uint64_t dataEnd = pos_ + kChunkHeader + size;
         if (dataEnd > moviEnd_) {
             damaged_ = true;
-            fail(pos_, dataEnd > fileSize_ ? "file cut inside a chunk" : "chunk past the end of its list");
+            fail(pos_, dataEnd > file_.size() ? "file cut inside a chunk" : "chunk past the end of its list");
             ended_ = true;
             return 0;
         }
@@ -302,14 +274,14 @@ int AviReader::read(const AviChunk& chunk, std::vector<uint8_t>& out)
     out.resize(chunk.size);
     if (chunk.size == 0)
         return 1;
-    if (!file_ || !readAt(chunk.offset, out.data(), chunk.size))
+    if (!readAt(chunk.offset, out.data(), chunk.size))
         return fail(chunk.offset, "chunk cannot be read");
     return 1;
 }
 
 int AviReader::seekToChunk(uint64_t headerOffset)
 {
-    if (!file_)
+    if (!file_.isOpen())
         return 0;
     // Find the RIFF and movi list that hold the chunk by walking the RIFF
     // headers from the start; there is one per gigabyte at most.

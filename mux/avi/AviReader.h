@@ -1,8 +1,9 @@
 #pragma once
 #include <cstdint>
-#include <cstdio>
 #include <string>
 #include <vector>
+
+#include "base/InputFile.h"
 
 namespace quillet {
 
@@ -36,7 +37,6 @@ struct AviChunk {
 class AviReader {
 public:
     AviReader() = default;
-    ~AviReader();
     AviReader(const AviReader&) = delete;
     AviReader& operator=(const AviReader&) = delete;
 
@@ -58,26 +58,24 @@ public:
     uint32_t microSecondsPerFrame() const { return microSecPerFrame_; }
     int32_t width() const { return width_; }
     int32_t height() const { return height_; }
-    uint64_t fileSize() const { return fileSize_; }
+    uint64_t fileSize() const { return file_.size(); }
     // The writer finished the file: every RIFF and list has its size.
     bool finished() const { return finished_; }
     bool damaged() const { return damaged_; }
     // Where and what: "x.avi: ... at offset N".
     const std::string& error() const { return error_; }
-    const std::string& path() const { return path_; }
+    const std::string& path() const { return file_.path(); }
 
 private:
     int fail(uint64_t at, const std::string& what);
-    int readAt(uint64_t pos, void* data, size_t n);
+    int readAt(uint64_t pos, void* data, size_t n) { return file_.readAt(pos, data, n); }
     int readHeaderList(uint64_t begin, uint64_t end);
     int enterNextRiff(uint64_t from);
     // End of a list whose size field says `size`: an unfinished size (0) or
     // one past the end of the file reaches to the end of the file.
     uint64_t listEnd(uint64_t dataStart, uint32_t size);
 
-    FILE* file_ = nullptr;
-    std::string path_;
-    uint64_t fileSize_ = 0;
+    InputFile file_;
     AviStreamInfo streams_[2];
     uint32_t microSecPerFrame_ = 0;
     int32_t width_ = 0;

@@ -121,6 +121,30 @@ double decodedSeconds(const std::string& path, int rate)
     return double(pcm.size()) / 2 / rate;
 }
 
+// The data packets (the empty ones of repeated ticks left out) keep their
+// sizes, and the key flags sit on the key frames writeRecording() wrote.
+void expectPacketsAndKeys(const std::string& path, size_t frames)
+{
+    std::vector<ProbedPacket> data;
+    for (const ProbedPacket& p : probeVideoPackets(path))
+        if (p.size > 0)
+            data.push_back(p);
+    ASSERT_EQ(data.size(), frames);
+    for (size_t i = 0; i < data.size(); ++i) {
+        ASSERT_EQ(data[i].size, packet(static_cast<int>(i)).size()) << i;
+        ASSERT_EQ(data[i].key, i % 7 == 0) << i;
+    }
+}
+
+// ffmpeg decodes the sound without a complaint, to its full length.
+void expectSound(const std::string& path, double seconds)
+{
+    std::string errors;
+    EXPECT_EQ(runCommand("ffmpeg -nostdin -v error -i '" + path + "' -map 0:a -f null -", &errors), 0);
+    EXPECT_EQ(errors, "");
+    EXPECT_NEAR(decodedSeconds(path, 11025), seconds, 0.2);
+}
+
 class AviWriterTest : public ::testing::Test {
 protected:
     void SetUp() override
@@ -155,21 +179,8 @@ TEST_F(AviWriterTest, PlayersSeeBothStreamsWithTheirTimingAndKeyFrames)
     EXPECT_EQ(probeEntry(path, "a", "stream", "sample_rate"), "11025");
     EXPECT_EQ(probeEntry(path, nullptr, "format", "nb_streams"), "2");
 
-    // Data packets keep their sizes and the key flags sit on the key frames.
-    std::vector<ProbedPacket> data;
-    for (const ProbedPacket& p : probeVideoPackets(path))
-        if (p.size > 0)
-            data.push_back(p);
-    ASSERT_EQ(data.size(), ticks.size());
-    for (size_t i = 0; i < data.size(); ++i) {
-        EXPECT_EQ(data[i].size, packet(static_cast<int>(i)).size()) << i;
-        EXPECT_EQ(data[i].key, i % 7 == 0) << i;
-    }
-
-    std::string errors;
-    EXPECT_EQ(runCommand("ffmpeg -nostdin -v error -i '" + path + "' -map 0:a -f null -", &errors), 0);
-    EXPECT_EQ(errors, "");
-    EXPECT_NEAR(decodedSeconds(path, 11025), 8.0, 0.2);
+    expectPacketsAndKeys(path, ticks.size());
+    expectSound(path, 8.0);
     std::remove(path.c_str());
 }
 
@@ -204,20 +215,9 @@ TEST_F(AviWriterTest, RecordingsPastTheFirstRiffStayWholeForOpenDmlReaders)
     ASSERT_EQ(w.Close(), 1);
 
     EXPECT_EQ(probeEntry(path, "v", "stream", "nb_frames"), std::to_string(total));
-    std::vector<ProbedPacket> data;
-    for (const ProbedPacket& p : probeVideoPackets(path))
-        if (p.size > 0)
-            data.push_back(p);
-    ASSERT_EQ(data.size(), ticks.size());
-    for (size_t i = 0; i < data.size(); ++i) {
-        ASSERT_EQ(data[i].size, packet(static_cast<int>(i)).size()) << i;
-        ASSERT_EQ(data[i].key, i % 7 == 0) << i;
-    }
+    expectPacketsAndKeys(path, ticks.size());
     // The sound decodes across the RIFF boundaries, to its full length.
-    std::string errors;
-    EXPECT_EQ(runCommand("ffmpeg -nostdin -v error -i '" + path + "' -map 0:a -f null -", &errors), 0);
-    EXPECT_EQ(errors, "");
-    EXPECT_NEAR(decodedSeconds(path, 11025), 20.0, 0.2);
+    expectSound(path, 20.0);
     std::remove(path.c_str());
 }
 

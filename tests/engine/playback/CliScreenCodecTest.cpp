@@ -4,12 +4,6 @@
 // file that convert turns into everything up to the kill.
 #include <gtest/gtest.h>
 
-#include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -18,96 +12,28 @@
 #include <vector>
 
 #include "tests/engine/playback/PlaybackTestFiles.h"
+#include "tests/engine/session/CliTestSupport.h"
 #include "tests/engine/session/SessionTestSupport.h"
-
-extern char** environ;
 
 namespace quillet {
 namespace {
 
 using test::commandOutput;
+using test::computerSoundIndex;
+using test::decodeSound;
 using test::probe;
-
-bool desktopPresent()
-{
-    return std::getenv("DISPLAY") && std::system("xdpyinfo >/dev/null 2>&1") == 0 &&
-           std::system("pactl info >/dev/null 2>&1") == 0 && std::system("ffprobe -version >/dev/null 2>&1") == 0;
-}
-
-pid_t spawn(const std::vector<std::string>& args)
-{
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-    if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&fa);
-    return pid;
-}
-
-int waitExit(pid_t pid)
-{
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-// The computer's own sound: the last entry of "quillet-cli devices".
-std::string computerSoundIndex()
-{
-    const std::string out = commandOutput("./quillet-cli devices 2>/dev/null | grep -E 'own sound|monitor' | tail -n1");
-    const size_t p = out.find_first_not_of(' ');
-    return p == std::string::npos ? std::string() : out.substr(p, out.find(' ', p) - p);
-}
-
-// A 440 Hz tone into the default sink and a changing desktop, while it lives.
-struct Scene {
-    explicit Scene(int seconds)
-    {
-        const std::string wav = test::scratchPath("tone.wav");
-        std::system(("sox -n -r 48000 -c 2 '" + wav + "' synth " + std::to_string(seconds) +
-                     " sine 440 vol 0.5 2>/dev/null")
-                        .c_str());
-        tone = spawn({"/usr/bin/paplay", wav});
-        mover = spawn({"/bin/sh", "-c",
-                       "i=0; while :; do xsetroot -solid \"#$(printf '%02x%02x40' $((i*37%256)) $((i*91%256)))\"; "
-                       "i=$((i+1)); sleep 0.2; done"});
-    }
-    ~Scene()
-    {
-        for (pid_t p : {tone, mover})
-            if (p > 0) {
-                kill(p, SIGTERM);
-                waitExit(p);
-            }
-    }
-    pid_t tone = -1, mover = -1;
-};
-
-std::vector<int16_t> decodeSound(const std::string& file)
-{
-    const std::string raw = commandOutput("ffmpeg -v error -i '" + file + "' -map 0:a:0 -ac 1 -ar 32000 -f s16le -");
-    std::vector<int16_t> pcm(raw.size() / 2);
-    if (!pcm.empty())
-        std::memcpy(pcm.data(), raw.data(), pcm.size() * 2);
-    return pcm;
-}
+using test::Scene;
+using test::spawn;
+using test::waitExit;
 
 TEST(CliScreenCodec, RecordingsConvertToTheScreenAndTheToneThatPlayed)
 {
-    if (!desktopPresent())
-        GTEST_SKIP() << "needs DISPLAY, a PulseAudio server and ffmpeg (test-env.sh)";
+    REQUIRE_DESKTOP();
     const std::string source = computerSoundIndex();
     ASSERT_FALSE(source.empty());
     for (const char* ext : {"avi", "rec"}) {
-        Scene scene(8);
-        const std::string file = test::scratchPath(std::string("played.") + ext);
+        Scene scene(8, 440);
+        const std::string file = scene.folder + "played." + ext;
         const pid_t pid = spawn({"./quillet-cli", "record", "-o", file, "--seconds", "5", "--fps", "10", "--area",
                                  "0,0,327,231", "--sound", "on", "--source", source, "--no-countdown", "-y"});
         ASSERT_GT(pid, 0);
@@ -133,12 +59,11 @@ TEST(CliScreenCodec, RecordingsConvertToTheScreenAndTheToneThatPlayed)
 
 TEST(CliScreenCodec, AKilledRecorderLeavesWhatItHadWritten)
 {
-    if (!desktopPresent())
-        GTEST_SKIP() << "needs DISPLAY, a PulseAudio server and ffmpeg (test-env.sh)";
+    REQUIRE_DESKTOP();
     const std::string source = computerSoundIndex();
     for (const char* ext : {"avi", "rec"}) {
-        Scene scene(10);
-        const std::string file = test::scratchPath(std::string("killed.") + ext);
+        Scene scene(10, 440);
+        const std::string file = scene.folder + "killed." + ext;
         const pid_t pid = spawn({"./quillet-cli", "record", "-o", file, "--fps", "10", "--area", "0,0,327,231",
                                  "--sound", "on", "--source", source, "--no-countdown", "-y"});
         ASSERT_GT(pid, 0);

@@ -12,6 +12,7 @@
 #include "engine/playback/RecordingPlayer.h"
 #include "tests/engine/playback/KeyFrameRecording.h"
 #include "tests/engine/playback/PlaybackTestFiles.h"
+#include "tests/engine/session/CliTestSupport.h"
 #include "tests/engine/session/SessionTestSupport.h"
 
 namespace quillet {
@@ -25,12 +26,7 @@ bool haveFfmpeg() { return std::system("ffprobe -version >/dev/null 2>&1 && ffmp
 // Runs the command line tool; returns its exit code and everything it printed.
 int cli(const std::string& args, std::string* out, const std::string& prefix = "")
 {
-    *out = commandOutput(prefix + "./quillet-cli " + args + " 2>&1; echo \"@rc=$?\"");
-    const size_t at = out->rfind("@rc=");
-    const int rc = at == std::string::npos ? -1 : std::atoi(out->c_str() + at + 4);
-    if (at != std::string::npos)
-        out->resize(at);
-    return rc;
+    return test::run(prefix + "./quillet-cli " + args, out);
 }
 
 bool exists(const std::string& p)
