@@ -3,6 +3,7 @@
 #include "engine/outputs/ImageOutput.h"
 #include "engine/outputs/Mp4Output.h"
 #include "engine/outputs/OwnRecordOutput.h"
+#include "engine/outputs/SwfOutput.h"
 #include "engine/outputs/MediaOutputFactory.h"
 
 namespace quillet {
@@ -15,7 +16,8 @@ std::unique_ptr<MediaOutput> createMediaOutput(OutputType type)
     case OutputImages: return std::make_unique<ImageOutput>();
     case OutputAvi: return std::make_unique<AviOutput>();
     case OutputOwnRecord: return std::make_unique<OwnRecordOutput>();
-    default: return nullptr; // SWF and WMV have no writer yet
+    case OutputSwf: return std::make_unique<SwfOutput>();
+    default: return nullptr; // WMV has no writer yet
     }
 }
 
