@@ -8,6 +8,58 @@
 
 namespace quillet::test {
 
+TestFrame::TestFrame(int32_t width, int32_t height, int bitsPerPixel)
+{
+    bits.assign(size_t(width) * size_t(height) * size_t(bitsPerPixel / 8), 0);
+    frame.width = width;
+    frame.height = height;
+    frame.bitsPerPixel = uint8_t(bitsPerPixel);
+    frame.bits = bits.data();
+    frame.stride = width * (bitsPerPixel / 8);
+    frame.imageSize = uint32_t(bits.size());
+}
+
+void TestFrame::set(int32_t x, int32_t y, uint8_t r, uint8_t g, uint8_t b)
+{
+    uint8_t* p = bits.data() + size_t(frame.height - 1 - y) * size_t(frame.stride) + size_t(x) * (frame.bitsPerPixel / 8);
+    if (frame.bitsPerPixel == 16) {
+        const uint32_t v = uint32_t(r >> 3) << 10 | uint32_t(g >> 3) << 5 | uint32_t(b >> 3);
+        p[0] = uint8_t(v);
+        p[1] = uint8_t(v >> 8);
+        return;
+    }
+    p[0] = b;
+    p[1] = g;
+    p[2] = r;
+}
+
+void TestFrame::fill(const Rect& r, uint8_t red, uint8_t green, uint8_t blue)
+{
+    for (int32_t y = std::max(r.top, 0); y <= std::min(r.bottom, frame.height - 1); ++y)
+        for (int32_t x = std::max(r.left, 0); x <= std::min(r.right, frame.width - 1); ++x)
+            set(x, y, red, green, blue);
+}
+
+std::vector<uint8_t> craft_region(const std::vector<uint8_t>& blockStream, const std::vector<uint8_t>& dct)
+{
+    std::vector<uint8_t> out(2 + dct.size());
+    out[0] = uint8_t((dct.size() + 2) & 0xFF);
+    out[1] = uint8_t((dct.size() + 2) >> 8);
+    std::copy(dct.begin(), dct.end(), out.begin() + 2);
+    z_stream z{};
+    deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, 9, Z_DEFAULT_STRATEGY);
+    std::vector<uint8_t> packed(blockStream.size() * 2 + 64);
+    z.next_in = const_cast<Bytef*>(blockStream.data());
+    z.avail_in = uInt(blockStream.size());
+    z.next_out = packed.data();
+    z.avail_out = uInt(packed.size());
+    deflate(&z, Z_SYNC_FLUSH);
+    packed.resize(packed.size() - z.avail_out);
+    deflateEnd(&z);
+    out.insert(out.end(), packed.begin(), packed.end());
+    return out;
+}
+
 StreamTap::StreamTap() { inflateInit2(&z_, 15); }
 StreamTap::~StreamTap() { inflateEnd(&z_); }
 void StreamTap::restart() { inflateReset(&z_); }

@@ -16,6 +16,20 @@
 // from, and a recorder loop that codes a scene the way the AVI output does.
 namespace quillet::test {
 
+// A frame the test paints pixel by pixel (bottom-up, 16 (5-5-5), 24 or 32 bits).
+struct TestFrame {
+    std::vector<uint8_t> bits;
+    ScreenFrame frame;
+    TestFrame(int32_t width, int32_t height, int bitsPerPixel = 32);
+    // (x, y) counted from the top.
+    void set(int32_t x, int32_t y, uint8_t r, uint8_t g, uint8_t b);
+    void fill(const Rect& inclusive, uint8_t r, uint8_t g, uint8_t b);
+};
+
+// Deflates a block stream as the first region after a reset and puts the DCT
+// part in front: a region the test writes by hand.
+std::vector<uint8_t> craft_region(const std::vector<uint8_t>& blockStream, const std::vector<uint8_t>& dct = {});
+
 struct ParsedBlock {
     int32_t x = 0; // pixel position of the block
     int32_t y = 0;
