@@ -32,8 +32,9 @@ TEST_P(ScreenRoundTrip, EveryFrameDecodesToWhatWasCaptured)
     // mis-transformed units fall far below these.
     EXPECT_GT(r.worst.lossyPsnr, 24.0);
     EXPECT_GT(r.worst.framePsnr, 30.0);
-    if (c.width >= 640)
+    if (c.width >= 640) {
         EXPECT_GT(r.sidePackets, 0u) << "the video-like picture should travel as H.264 side data";
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Depths, ScreenRoundTrip,
