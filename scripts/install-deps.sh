@@ -18,6 +18,8 @@ packages=(
   # headless desktop for tests and for the demo recording
   xvfb xdotool x11-utils x11-xserver-utils pulseaudio pulseaudio-utils sox ffmpeg imagemagick trayer fonts-wqy-microhei
   xdg-user-dirs
+  # fuzzing the decoders (scripts/fuzz-screen-decoder.sh): clang with libFuzzer
+  clang libclang-rt-14-dev
 )
 
 missing=()
