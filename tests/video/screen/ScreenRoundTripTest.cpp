@@ -26,6 +26,7 @@ TEST_P(ScreenRoundTrip, EveryFrameDecodesToWhatWasCaptured)
         rec.frame(scene.draw(t), t);
     const RecordTotals& r = rec.totals();
     EXPECT_EQ(r.firstError, "");
+    EXPECT_EQ(r.failedRegions, 0u);
     EXPECT_EQ(r.worst.mismatchedBlocks, 0u);
     EXPECT_GT(r.worst.lossyBlocks, 0u) << "the video-like picture should be coded lossily";
     // DCT and H.264 units next to sharp window edges ring; misplaced or

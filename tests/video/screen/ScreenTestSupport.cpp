@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "video/screen/ConvertedBlock.h"
+#include "video/screen/RegionPieces.h"
 
 namespace quillet::test {
 
@@ -214,35 +215,21 @@ void Recorder::frame(const ScreenFrame& input, int index)
                 coder_.natural_test(i, f.tiles[i].dirty, f);
     totals_.naturalFrames += coder_.natural;
 
-    // Regions that do not fit a record are coded as halves, as often as needed.
+    // Regions that do not fit a record are coded in pieces.
     std::vector<std::pair<Rect, std::vector<uint8_t>>> records;
-    std::vector<Rect> pending;
-    for (int i = 0; i < f.tileCount; ++i)
-        if (f.tiles[i].isDirty())
-            pending.push_back(f.tiles[i].dirty);
     size_t packetBytes = 0;
-    for (size_t k = 0; k < pending.size(); ++k) {
-        const Rect r = pending[k];
-        region_.resize(coder_.region_capacity(r));
-        const size_t n = coder_.code_region(f, region_.data(), std::min<size_t>(region_.size(), 65500), r);
-        if (n == 0) {
-            ++totals_.failedRegions;
-            const int32_t w = r.right - r.left + 1, h = r.bottom - r.top + 1;
-            if (w >= h && w > 8) {
-                const int32_t mid = r.left + (w / 2 + 7) / 8 * 8;
-                pending.push_back(Rect{r.left, r.top, mid - 1, r.bottom});
-                pending.push_back(Rect{mid, r.top, r.right, r.bottom});
-            } else if (h > 8) {
-                const int32_t mid = r.top + (h / 2 + 7) / 8 * 8;
-                pending.push_back(Rect{r.left, r.top, r.right, mid - 1});
-                pending.push_back(Rect{r.left, mid, r.right, r.bottom});
-            }
+    for (int i = 0; i < f.tileCount; ++i) {
+        if (!f.tiles[i].isDirty())
             continue;
-        }
-        records.emplace_back(r, std::vector<uint8_t>(region_.begin(), region_.begin() + ptrdiff_t(n)));
-        totals_.regionBytes += n;
-        packetBytes += n + 10;
-        ++totals_.regions;
+        const int pieces = code_region_pieces(coder_, f, f.tiles[i].dirty, 65500, region_,
+                                              [&](const Rect& r, const uint8_t* data, size_t n) {
+                                                  records.emplace_back(r, std::vector<uint8_t>(data, data + n));
+                                                  totals_.regionBytes += n;
+                                                  packetBytes += n + 10;
+                                              });
+        totals_.regions += size_t(pieces);
+        totals_.failedRegions += pieces == 0 ? 1 : 0;
+        totals_.splitRegions += pieces > 1 ? 1 : 0;
     }
 
     const size_t side = coder_.side_data(side_.data(), side_.size(), uint32_t(packetBytes / 1000));

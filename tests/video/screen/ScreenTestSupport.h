@@ -85,7 +85,8 @@ struct RecordTotals {
     size_t regionBytes = 0;
     size_t sideBytes = 0;
     size_t regions = 0;
-    size_t failedRegions = 0;
+    size_t failedRegions = 0; // could not be coded even in pieces
+    size_t splitRegions = 0;  // coded in more than one piece
     size_t sidePackets = 0;
     size_t naturalFrames = 0;
     FrameCheck worst; // lowest PSNRs and the largest mismatch count of all frames
