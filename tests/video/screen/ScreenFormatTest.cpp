@@ -278,3 +278,57 @@ TEST(ScreenFormat, AVeryShortDctPartIsKept)
 
 } // namespace
 } // namespace quillet::test
+
+namespace quillet::test {
+namespace {
+
+TEST(ScreenFormat, SetUpRefusesWhatTheCodecDoesNotCode)
+{
+    ScreenCodec codec;
+    EXPECT_EQ(codec.init(320, 240, 32, ScreenCodec::kCodeMode, ScreenCodec::kSwfCodecDepth), 0)
+        << "the SWF block path is not built";
+    EXPECT_FALSE(codec.ready());
+    EXPECT_EQ(codec.init(320, 240, 8), 0);
+    EXPECT_EQ(codec.init(0, 240, 32), 0);
+    TestFrame f(320, 240);
+    std::vector<uint8_t> out(1 << 16);
+    EXPECT_EQ(codec.code_region(f.frame, out.data(), out.size(), Rect{0, 0, 15, 15}), 0u);
+
+    // A decoding codec does not code, and a coding one does not decode.
+    ASSERT_EQ(codec.init(320, 240, 32, ScreenCodec::kDecodeMode), 1);
+    EXPECT_EQ(codec.code_region(f.frame, out.data(), out.size(), Rect{0, 0, 15, 15}), 0u);
+    ASSERT_EQ(codec.init(320, 240, 32, ScreenCodec::kCodeMode), 1);
+    const size_t n = codec.code_region(f.frame, out.data(), out.size(), Rect{0, 0, 15, 15});
+    ASSERT_GT(n, 0u);
+    ScreenPicture picture;
+    picture.allocate(320, 240);
+    EXPECT_EQ(codec.decode_region(Rect{0, 0, 15, 15}, out.data(), n, picture), 0);
+    EXPECT_EQ(int(codec.last_error().part), int(ScreenDataPart::Call));
+}
+
+TEST(ScreenFormat, FiveSixFiveFramesKeepTheirSixthGreenBit)
+{
+    // Two greens that differ only in the low bit of a 6-bit field.
+    TestFrame f(16, 8, 16);
+    for (int32_t y = 0; y < 8; ++y)
+        for (int32_t x = 0; x < 16; ++x) {
+            const uint16_t v = uint16_t((x < 8 ? 40 : 41) << 5);
+            std::memcpy(f.bits.data() + size_t(7 - y) * 32 + size_t(x) * 2, &v, 2);
+        }
+    ScreenCodec codec;
+    codec.set_16bit_layout(Pixel16Layout::Rgb565);
+    ASSERT_EQ(codec.init(16, 8, 16), 1);
+    StreamTap tap;
+    Coded c = codeAndParse(codec, tap, f.frame, Rect{0, 0, 15, 7});
+    ASSERT_EQ(c.parsed.blocks.size(), 2u);
+    EXPECT_EQ(c.parsed.blocks[0].code, 0);
+    EXPECT_EQ(c.parsed.blocks[1].code, 0) << "as 5-5-5 both blocks would look alike";
+    ScreenDecoder decoder;
+    ASSERT_EQ(decoder.init(16, 8), 1);
+    ASSERT_EQ(decoder.decode_region(Rect{0, 0, 15, 7}, c.bytes.data(), c.bytes.size()), 1);
+    EXPECT_NEAR(decoder.picture().row_from_top(0)[1], 160, 2);     // green 40 << 2
+    EXPECT_NEAR(decoder.picture().row_from_top(0)[8 * 4 + 1], 164, 2); // green 41 << 2
+}
+
+} // namespace
+} // namespace quillet::test
