@@ -31,15 +31,18 @@ void drawWindow(TestFrame& f, int32_t x0, int32_t y0)
 
 std::string blockKey(const ScreenFrame& frame, int32_t x, int32_t y)
 {
-    screen::BlockSource s;
-    s.bits = frame.bits;
-    s.width = frame.width;
-    s.height = frame.height;
-    s.stride = size_t(frame.stride);
-    s.bitsPerPixel = frame.bitsPerPixel;
     uint8_t b[96];
-    screen::convert_block(s, x, y, b);
+    screen::convert_block(screen::block_source(frame), x, y, b);
     return std::string(reinterpret_cast<const char*>(b), 96);
+}
+
+// Independent random colours in every pixel.
+void fillNoise(TestFrame& f, uint32_t seed)
+{
+    std::mt19937 rng(seed);
+    for (int32_t y = 0; y < f.frame.height; ++y)
+        for (int32_t x = 0; x < f.frame.width; ++x)
+            f.set(x, y, uint8_t(rng()), uint8_t(rng()), uint8_t(rng()));
 }
 
 struct Coded {
@@ -154,10 +157,7 @@ TEST(ScreenFormat, SmallOrThinRectanglesAreNeverVideo)
 {
     // Noise everywhere: any rectangle large enough counts as video.
     TestFrame f(400, 300);
-    std::mt19937 rng(5);
-    for (int32_t y = 0; y < 300; ++y)
-        for (int32_t x = 0; x < 400; ++x)
-            f.set(x, y, uint8_t(rng()), uint8_t(rng()), uint8_t(rng()));
+    fillNoise(f, 5);
     ScreenCodec codec;
     ASSERT_EQ(codec.init(400, 300, 32), 1);
     const Rect thin{16, 16, 16 + 149, 16 + 8};    // 150 x 9
@@ -213,10 +213,7 @@ TEST(ScreenFormat, ADctPartOverItsSixteenBitLengthFailsTheRegion)
 {
     // 640 x 256 pixels of noise: DCT units far beyond 64 KiB.
     TestFrame f(640, 256);
-    std::mt19937 rng(13);
-    for (int32_t y = 0; y < 256; ++y)
-        for (int32_t x = 0; x < 640; ++x)
-            f.set(x, y, uint8_t(rng()), uint8_t(rng()), uint8_t(rng()));
+    fillNoise(f, 13);
     ScreenCodec codec;
     ASSERT_EQ(codec.init(640, 256, 32), 1);
     ScreenDecoder decoder;

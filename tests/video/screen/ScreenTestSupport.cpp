@@ -134,12 +134,7 @@ bool StreamTap::parse(const Rect& rect, int32_t width, int32_t height, const uin
 FrameCheck check_frame(const ScreenFrame& frame, const ScreenPicture& decoded, const uint8_t* lossy)
 {
     FrameCheck check;
-    screen::BlockSource source;
-    source.bits = frame.bits;
-    source.width = frame.width;
-    source.height = frame.height;
-    source.stride = size_t(frame.stride);
-    source.bitsPerPixel = frame.bitsPerPixel;
+    const screen::BlockSource source = screen::block_source(frame);
     const int32_t bw = (frame.width + 7) / 8;
     const int32_t bh = (frame.height + 7) / 8;
     double lossyErr = 0, allErr = 0;
