@@ -109,6 +109,17 @@ void BlockCache::advance()
     ++counter_;
 }
 
+bool BlockCache::is_last_seen(const uint8_t* block, size_t position)
+{
+    const PositionHistory& h = histories_[position];
+    const int k = h.last();
+    if (live(h.entry[k]) && std::memcmp(slot(h.entry[k].slot), block, kBlockBytes) == 0) {
+        lastIndex_ = k;
+        return true;
+    }
+    return false;
+}
+
 LookupResult BlockCache::lookup(const uint8_t* block, uint16_t checksum, size_t position)
 {
     PositionHistory& h = histories_[position];

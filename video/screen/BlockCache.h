@@ -61,6 +61,10 @@ public:
     // hash chain of its checksum. A hit is entered into the history as the
     // format says. Raw means not found; nothing is changed then.
     LookupResult lookup(const uint8_t* block, uint16_t checksum, size_t position);
+    // The first step of lookup() alone, which needs no checksum: whether the
+    // block equals the entry written last at this position (the usual case
+    // for a block that did not change).
+    bool is_last_seen(const uint8_t* block, size_t position);
     // Stores a new block at pos, enters it into the hash table and the
     // position history and advances pos. Returns the slot.
     uint32_t store(const uint8_t* block, uint16_t checksum, size_t position);

@@ -26,6 +26,9 @@ struct BlockSource {
     uint8_t masks[3] = {255, 255, 255};
 };
 
+// The source of a captured frame (its own stride, or width * bytes per pixel when it has none).
+BlockSource block_source(const ScreenFrame& frame, Pixel16Layout layout16 = Pixel16Layout::Rgb555);
+
 // Converts the 8x8 block whose top-left pixel is (x, y) (row 0 at the top).
 void convert_block(const BlockSource& source, int32_t x, int32_t y, uint8_t out[kBlockBytes]);
 

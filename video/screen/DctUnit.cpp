@@ -80,65 +80,56 @@ void unit_block(const McuPixels& mcu, int b, uint8_t out[kBlockBytes])
     }
 }
 
+namespace {
+
+// One 8-point AAN inverse transform from in[0], in[step], ... into out[0], out[ostep], ...
+inline void idct8(const float* in, int step, float* out, int ostep)
+{
+    float t0 = in[0], t1 = in[2 * step], t2 = in[4 * step], t3 = in[6 * step];
+    const float e10 = t0 + t2, e11 = t0 - t2;
+    const float e13 = t1 + t3;
+    const float e12 = (t1 - t3) * 1.414213562f - e13;
+    t0 = e10 + e13;
+    t3 = e10 - e13;
+    t1 = e11 + e12;
+    t2 = e11 - e12;
+    const float z13 = in[5 * step] + in[3 * step], z10 = in[5 * step] - in[3 * step];
+    const float z11 = in[step] + in[7 * step], z12 = in[step] - in[7 * step];
+    const float t7 = z11 + z13;
+    const float o11 = (z11 - z13) * 1.414213562f;
+    const float z5 = (z10 + z12) * 1.847759065f;
+    const float o10 = 1.082392200f * z12 - z5;
+    const float o12 = -2.613125930f * z10 + z5;
+    const float t6 = o12 - t7;
+    const float t5 = o11 - t6;
+    const float t4 = o10 + t5;
+    out[0] = t0 + t7;
+    out[7 * ostep] = t0 - t7;
+    out[ostep] = t1 + t6;
+    out[6 * ostep] = t1 - t6;
+    out[2 * ostep] = t2 + t5;
+    out[5 * ostep] = t2 - t5;
+    out[4 * ostep] = t3 + t4;
+    out[3 * ostep] = t3 - t4;
+}
+
+} // namespace
+
 void inverse_dct(const float in[64], uint8_t out[64])
 {
     float ws[64];
     for (int c = 0; c < 8; ++c) {
         const float* p = in + c;
-        float* w = ws + c;
         if (p[8] == 0 && p[16] == 0 && p[24] == 0 && p[32] == 0 && p[40] == 0 && p[48] == 0 && p[56] == 0) {
             for (int r = 0; r < 8; ++r)
-                w[r * 8] = p[0];
+                ws[r * 8 + c] = p[0];
             continue;
         }
-        float t0 = p[0], t1 = p[16], t2 = p[32], t3 = p[48];
-        const float e10 = t0 + t2, e11 = t0 - t2;
-        const float e13 = t1 + t3;
-        const float e12 = (t1 - t3) * 1.414213562f - e13;
-        t0 = e10 + e13;
-        t3 = e10 - e13;
-        t1 = e11 + e12;
-        t2 = e11 - e12;
-        const float z13 = p[40] + p[24], z10 = p[40] - p[24];
-        const float z11 = p[8] + p[56], z12 = p[8] - p[56];
-        const float t7 = z11 + z13;
-        const float o11 = (z11 - z13) * 1.414213562f;
-        const float z5 = (z10 + z12) * 1.847759065f;
-        const float o10 = 1.082392200f * z12 - z5;
-        const float o12 = -2.613125930f * z10 + z5;
-        const float t6 = o12 - t7;
-        const float t5 = o11 - t6;
-        const float t4 = o10 + t5;
-        w[0] = t0 + t7;
-        w[56] = t0 - t7;
-        w[8] = t1 + t6;
-        w[48] = t1 - t6;
-        w[16] = t2 + t5;
-        w[40] = t2 - t5;
-        w[32] = t3 + t4;
-        w[24] = t3 - t4;
+        idct8(p, 8, ws + c, 8);
     }
     for (int r = 0; r < 8; ++r) {
-        const float* p = ws + r * 8;
-        float t0 = p[0], t1 = p[2], t2 = p[4], t3 = p[6];
-        const float e10 = t0 + t2, e11 = t0 - t2;
-        const float e13 = t1 + t3;
-        const float e12 = (t1 - t3) * 1.414213562f - e13;
-        t0 = e10 + e13;
-        t3 = e10 - e13;
-        t1 = e11 + e12;
-        t2 = e11 - e12;
-        const float z13 = p[5] + p[3], z10 = p[5] - p[3];
-        const float z11 = p[1] + p[7], z12 = p[1] - p[7];
-        const float t7 = z11 + z13;
-        const float o11 = (z11 - z13) * 1.414213562f;
-        const float z5 = (z10 + z12) * 1.847759065f;
-        const float o10 = 1.082392200f * z12 - z5;
-        const float o12 = -2.613125930f * z10 + z5;
-        const float t6 = o12 - t7;
-        const float t5 = o11 - t6;
-        const float t4 = o10 + t5;
-        const float v[8] = {t0 + t7, t1 + t6, t2 + t5, t3 - t4, t3 + t4, t2 - t5, t1 - t6, t0 - t7};
+        float v[8];
+        idct8(ws + r * 8, 1, v, 1);
         for (int c = 0; c < 8; ++c) {
             // Damaged data can make any value; keep the conversion defined.
             float x = v[c] * 0.125f;

@@ -125,13 +125,8 @@ size_t ScreenCodec::code_region(const ScreenFrame& frame, uint8_t* out, size_t c
         return 0;
 
     State& s = *s_;
-    screen::BlockSource source;
-    source.bits = frame.bits;
-    source.width = width_;
-    source.height = height_;
+    screen::BlockSource source = screen::block_source(frame, layout16_);
     source.stride = stride;
-    source.bitsPerPixel = bitsPerPixel_;
-    source.layout16 = layout16_;
     std::memcpy(source.masks, s.masks, 3);
     const bool naturalMode = natural != 0 && s.h264Open;
 
@@ -184,6 +179,11 @@ size_t ScreenCodec::code_region(const ScreenFrame& frame, uint8_t* out, size_t c
                 if (present[b] == nullptr)
                     continue;
                 const size_t position = s.position(rb.bx + sx + (b >> 1), rb.by + sy + (b & 1));
+                if (s.cache.is_last_seen(present[b], position)) {
+                    putCode(BlockCode::History);
+                    *payload++ = uint8_t(s.cache.history(position).last());
+                    continue;
+                }
                 const uint16_t sum = screen::block_checksum(present[b]);
                 const screen::LookupResult found = s.cache.lookup(present[b], sum, position);
                 if (found.code == BlockCode::History) {

@@ -20,6 +20,54 @@ constexpr uint8_t kSideDataFps = 15;
 
 int32_t roundUp(int32_t v, int32_t to) { return (v + to - 1) / to * to; }
 
+template <int Bpp>
+inline uint32_t pixelAt(const uint8_t* row, int32_t x)
+{
+    const uint8_t* p = row + size_t(x) * Bpp;
+    if constexpr (Bpp == 2)
+        return uint32_t(p[0]) | uint32_t(p[1]) << 8;
+    else if constexpr (Bpp == 3)
+        return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
+    else
+        return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
+}
+
+// The colour changes of a w x h area whose first row in memory (its bottom
+// row) starts at first: 1, plus along that row each pixel unlike its left
+// neighbour; then in every further row each pixel unlike its left
+// neighbour, the one two to the left, the last counted value and the pixel
+// in the row before. Pixels compare as whole words of their own size.
+template <int Bpp>
+int64_t colourChanges(const uint8_t* first, size_t stride, int32_t w, int32_t h)
+{
+    int64_t changes = 1;
+    uint32_t last = pixelAt<Bpp>(first, 0);
+    for (int32_t x = 1; x < w; ++x) {
+        const uint32_t p = pixelAt<Bpp>(first, x);
+        if (p != pixelAt<Bpp>(first, x - 1)) {
+            ++changes;
+            last = p;
+        }
+    }
+    const uint8_t* before = first;
+    for (int32_t r = 1; r < h; ++r) {
+        const uint8_t* row = before + stride;
+        uint32_t left1 = pixelAt<Bpp>(row, 1);
+        uint32_t left2 = pixelAt<Bpp>(row, 0);
+        for (int32_t x = 2; x < w; ++x) {
+            const uint32_t p = pixelAt<Bpp>(row, x);
+            if (p != left1 && p != left2 && p != last && p != pixelAt<Bpp>(before, x)) {
+                ++changes;
+                last = p;
+            }
+            left2 = left1;
+            left1 = p;
+        }
+        before = row;
+    }
+    return changes;
+}
+
 } // namespace
 
 bool region_blocks(const Rect& rect, int32_t width, int32_t height, RegionBlocks& out)
@@ -157,47 +205,12 @@ int ScreenCodec::natural_test(int tile, const Rect& rect, const ScreenFrame& fra
         return natural;
     }
 
-    // Colour changes, bottom row (the first in memory) first. Pixels compare
-    // as whole words of their own size.
     const int bpp = bitsPerPixel_ / 8;
     const size_t stride = frame.stride > 0 ? size_t(frame.stride) : size_t(width_) * size_t(bpp);
-    auto at = [&](const uint8_t* row, int32_t x) -> uint32_t {
-        const uint8_t* p = row + size_t(left + x) * size_t(bpp);
-        switch (bpp) {
-        case 2:
-            return uint32_t(p[0]) | uint32_t(p[1]) << 8;
-        case 3:
-            return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16;
-        default:
-            return uint32_t(p[0]) | uint32_t(p[1]) << 8 | uint32_t(p[2]) << 16 | uint32_t(p[3]) << 24;
-        }
-    };
-    const uint8_t* first = frame.bits + size_t(height_ - 1 - bottom) * stride;
-    int64_t changes = 1;
-    uint32_t last = at(first, 0);
-    for (int32_t x = 1; x < w; ++x) {
-        const uint32_t p = at(first, x);
-        if (p != at(first, x - 1)) {
-            ++changes;
-            last = p;
-        }
-    }
-    const uint8_t* below = first;
-    for (int32_t r = 1; r < h; ++r) {
-        const uint8_t* row = below + stride;
-        uint32_t left1 = at(row, 1);
-        uint32_t left2 = at(row, 0);
-        for (int32_t x = 2; x < w; ++x) {
-            const uint32_t p = at(row, x);
-            if (p != left1 && p != left2 && p != last && p != at(below, x)) {
-                ++changes;
-                last = p;
-            }
-            left2 = left1;
-            left1 = p;
-        }
-        below = row;
-    }
+    const uint8_t* first = frame.bits + size_t(height_ - 1 - bottom) * stride + size_t(left) * size_t(bpp);
+    const int64_t changes = bpp == 2   ? colourChanges<2>(first, stride, w, h)
+                            : bpp == 3 ? colourChanges<3>(first, stride, w, h)
+                                       : colourChanges<4>(first, stride, w, h);
     if (changes * 100 / (int64_t(w) * int64_t(h)) > 30) {
         natural = 1;
         if (known)

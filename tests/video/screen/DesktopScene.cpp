@@ -121,7 +121,7 @@ void DesktopScene::paint(int t)
         for (int32_t y = v.top; y < v.bottom; ++y)
             for (int32_t x = v.left; x < v.right; ++x) {
                 const double a = std::sin(x * 0.09 + t * 0.35) * 60 + std::sin(y * 0.13 - t * 0.21) * 40;
-                const int noise = int(mix(uint32_t(x * 7919 + y), uint32_t(t)) % 17) - 8;
+                const int noise = int(mix(uint32_t(x * 7919 + y), uint32_t(t)) % 7) - 3;
                 const int base = 128 + int(a) + noise;
                 c.put(x, y, uint8_t(std::clamp(base, 0, 255)), uint8_t(std::clamp(base / 2 + 60 + noise, 0, 255)),
                       uint8_t(std::clamp(255 - base + noise, 0, 255)));

@@ -5,8 +5,61 @@
 #include <cstring>
 
 #include "video/screen/ConvertedBlock.h"
+#include "video/screen/RegionPieces.h"
 
 namespace quillet::test {
+
+TestFrame::TestFrame(int32_t width, int32_t height, int bitsPerPixel)
+{
+    bits.assign(size_t(width) * size_t(height) * size_t(bitsPerPixel / 8), 0);
+    frame.width = width;
+    frame.height = height;
+    frame.bitsPerPixel = uint8_t(bitsPerPixel);
+    frame.bits = bits.data();
+    frame.stride = width * (bitsPerPixel / 8);
+    frame.imageSize = uint32_t(bits.size());
+}
+
+void TestFrame::set(int32_t x, int32_t y, uint8_t r, uint8_t g, uint8_t b)
+{
+    uint8_t* p = bits.data() + size_t(frame.height - 1 - y) * size_t(frame.stride) + size_t(x) * (frame.bitsPerPixel / 8);
+    if (frame.bitsPerPixel == 16) {
+        const uint32_t v = uint32_t(r >> 3) << 10 | uint32_t(g >> 3) << 5 | uint32_t(b >> 3);
+        p[0] = uint8_t(v);
+        p[1] = uint8_t(v >> 8);
+        return;
+    }
+    p[0] = b;
+    p[1] = g;
+    p[2] = r;
+}
+
+void TestFrame::fill(const Rect& r, uint8_t red, uint8_t green, uint8_t blue)
+{
+    for (int32_t y = std::max(r.top, 0); y <= std::min(r.bottom, frame.height - 1); ++y)
+        for (int32_t x = std::max(r.left, 0); x <= std::min(r.right, frame.width - 1); ++x)
+            set(x, y, red, green, blue);
+}
+
+std::vector<uint8_t> craft_region(const std::vector<uint8_t>& blockStream, const std::vector<uint8_t>& dct)
+{
+    std::vector<uint8_t> out(2 + dct.size());
+    out[0] = uint8_t((dct.size() + 2) & 0xFF);
+    out[1] = uint8_t((dct.size() + 2) >> 8);
+    std::copy(dct.begin(), dct.end(), out.begin() + 2);
+    z_stream z{};
+    deflateInit2(&z, Z_DEFAULT_COMPRESSION, Z_DEFLATED, 15, 9, Z_DEFAULT_STRATEGY);
+    std::vector<uint8_t> packed(blockStream.size() * 2 + 64);
+    z.next_in = const_cast<Bytef*>(blockStream.data());
+    z.avail_in = uInt(blockStream.size());
+    z.next_out = packed.data();
+    z.avail_out = uInt(packed.size());
+    deflate(&z, Z_SYNC_FLUSH);
+    packed.resize(packed.size() - z.avail_out);
+    deflateEnd(&z);
+    out.insert(out.end(), packed.begin(), packed.end());
+    return out;
+}
 
 StreamTap::StreamTap() { inflateInit2(&z_, 15); }
 StreamTap::~StreamTap() { inflateEnd(&z_); }
@@ -81,12 +134,7 @@ bool StreamTap::parse(const Rect& rect, int32_t width, int32_t height, const uin
 FrameCheck check_frame(const ScreenFrame& frame, const ScreenPicture& decoded, const uint8_t* lossy)
 {
     FrameCheck check;
-    screen::BlockSource source;
-    source.bits = frame.bits;
-    source.width = frame.width;
-    source.height = frame.height;
-    source.stride = size_t(frame.stride);
-    source.bitsPerPixel = frame.bitsPerPixel;
+    const screen::BlockSource source = screen::block_source(frame);
     const int32_t bw = (frame.width + 7) / 8;
     const int32_t bh = (frame.height + 7) / 8;
     double lossyErr = 0, allErr = 0;
@@ -162,35 +210,21 @@ void Recorder::frame(const ScreenFrame& input, int index)
                 coder_.natural_test(i, f.tiles[i].dirty, f);
     totals_.naturalFrames += coder_.natural;
 
-    // Regions that do not fit a record are coded as halves, as often as needed.
+    // Regions that do not fit a record are coded in pieces.
     std::vector<std::pair<Rect, std::vector<uint8_t>>> records;
-    std::vector<Rect> pending;
-    for (int i = 0; i < f.tileCount; ++i)
-        if (f.tiles[i].isDirty())
-            pending.push_back(f.tiles[i].dirty);
     size_t packetBytes = 0;
-    for (size_t k = 0; k < pending.size(); ++k) {
-        const Rect r = pending[k];
-        region_.resize(coder_.region_capacity(r));
-        const size_t n = coder_.code_region(f, region_.data(), std::min<size_t>(region_.size(), 65500), r);
-        if (n == 0) {
-            ++totals_.failedRegions;
-            const int32_t w = r.right - r.left + 1, h = r.bottom - r.top + 1;
-            if (w >= h && w > 8) {
-                const int32_t mid = r.left + (w / 2 + 7) / 8 * 8;
-                pending.push_back(Rect{r.left, r.top, mid - 1, r.bottom});
-                pending.push_back(Rect{mid, r.top, r.right, r.bottom});
-            } else if (h > 8) {
-                const int32_t mid = r.top + (h / 2 + 7) / 8 * 8;
-                pending.push_back(Rect{r.left, r.top, r.right, mid - 1});
-                pending.push_back(Rect{r.left, mid, r.right, r.bottom});
-            }
+    for (int i = 0; i < f.tileCount; ++i) {
+        if (!f.tiles[i].isDirty())
             continue;
-        }
-        records.emplace_back(r, std::vector<uint8_t>(region_.begin(), region_.begin() + ptrdiff_t(n)));
-        totals_.regionBytes += n;
-        packetBytes += n + 10;
-        ++totals_.regions;
+        const int pieces = code_region_pieces(coder_, f, f.tiles[i].dirty, 65500, region_,
+                                              [&](const Rect& r, const uint8_t* data, size_t n) {
+                                                  records.emplace_back(r, std::vector<uint8_t>(data, data + n));
+                                                  totals_.regionBytes += n;
+                                                  packetBytes += n + 10;
+                                              });
+        totals_.regions += size_t(pieces);
+        totals_.failedRegions += pieces == 0 ? 1 : 0;
+        totals_.splitRegions += pieces > 1 ? 1 : 0;
     }
 
     const size_t side = coder_.side_data(side_.data(), side_.size(), uint32_t(packetBytes / 1000));

@@ -16,6 +16,20 @@
 // from, and a recorder loop that codes a scene the way the AVI output does.
 namespace quillet::test {
 
+// A frame the test paints pixel by pixel (bottom-up, 16 (5-5-5), 24 or 32 bits).
+struct TestFrame {
+    std::vector<uint8_t> bits;
+    ScreenFrame frame;
+    TestFrame(int32_t width, int32_t height, int bitsPerPixel = 32);
+    // (x, y) counted from the top.
+    void set(int32_t x, int32_t y, uint8_t r, uint8_t g, uint8_t b);
+    void fill(const Rect& inclusive, uint8_t r, uint8_t g, uint8_t b);
+};
+
+// Deflates a block stream as the first region after a reset and puts the DCT
+// part in front: a region the test writes by hand.
+std::vector<uint8_t> craft_region(const std::vector<uint8_t>& blockStream, const std::vector<uint8_t>& dct = {});
+
 struct ParsedBlock {
     int32_t x = 0; // pixel position of the block
     int32_t y = 0;
@@ -71,7 +85,8 @@ struct RecordTotals {
     size_t regionBytes = 0;
     size_t sideBytes = 0;
     size_t regions = 0;
-    size_t failedRegions = 0;
+    size_t failedRegions = 0; // could not be coded even in pieces
+    size_t splitRegions = 0;  // coded in more than one piece
     size_t sidePackets = 0;
     size_t naturalFrames = 0;
     FrameCheck worst; // lowest PSNRs and the largest mismatch count of all frames
