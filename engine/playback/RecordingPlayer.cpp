@@ -1,6 +1,7 @@
 #include "engine/playback/RecordingPlayer.h"
 
 #include <algorithm>
+#include <cstring>
 
 namespace quillet {
 
@@ -75,6 +76,7 @@ int RecordingPlayer::open(const std::string& path)
         return 0;
     }
     shown_.allocate(info_.width, info_.height);
+    wholeCopyDue_ = true;
     cursor_.clear();
     if (info_.sound.present && !mp3_.open())
         warn(path + ": no MP3 decoder in this build; the sound is left out");
@@ -136,8 +138,37 @@ void RecordingPlayer::decodeFrame(const SourceFrame& f, PlayerFrame& out)
         if (f.cursor && !cursor_.update(f.cursorX, f.cursorY, f.cursorPicture.data(), f.cursorPicture.size()))
             warn(where + ": cursor picture cannot be decompressed");
     }
-    shown_.pixels = decoder_.picture().pixels;
+    // The shown picture is the decoded one with the cursor over it. Only the
+    // decoded regions and the cursor's old and new places can differ from
+    // what it showed last, so only they are copied again.
+    if (wholeCopyDue_) {
+        shown_.pixels = decoder_.picture().pixels;
+        wholeCopyDue_ = false;
+    } else {
+        for (const SourceRegion& r : f.regions)
+            copyDecoded(r.rect);
+        copyDecoded(cursorDrawn_);
+    }
     cursor_.draw(shown_);
+    cursorDrawn_ = cursor_.hasPicture()
+                       ? Rect{cursor_.x(), cursor_.y(), cursor_.x() + CursorPainter::kSide - 1,
+                              cursor_.y() + CursorPainter::kSide - 1}
+                       : Rect{0, 0, -1, -1};
+}
+
+void RecordingPlayer::copyDecoded(const Rect& r)
+{
+    // Regions are coded on the 8-pixel grid, wider than their rectangle.
+    const int32_t left = std::max(0, r.left & ~7);
+    const int32_t top = std::max(0, r.top & ~7);
+    const int32_t right = std::min(shown_.width - 1, r.right | 7);
+    const int32_t bottom = std::min(shown_.height - 1, r.bottom | 7);
+    if (right < left || bottom < top)
+        return;
+    const ScreenPicture& d = decoder_.picture();
+    const size_t bytes = size_t(right - left + 1) * 4;
+    for (int32_t y = top; y <= bottom; ++y)
+        std::memcpy(shown_.row_from_top(y) + size_t(left) * 4, d.row_from_top(y) + size_t(left) * 4, bytes);
 }
 
 int RecordingPlayer::next(PlayerFrame& out)
@@ -221,6 +252,7 @@ int RecordingPlayer::seek(uint32_t timeMs)
     // is a plain frame) decodes from the codec's initial state.
     decoder_.reset();
     waitingForKey_ = false;
+    wholeCopyDue_ = true;
     cursor_.clear();
     pcm_.clear();
     soundFinished_ = false;

@@ -105,6 +105,7 @@ private:
     int scan(const std::string& path);
     void warn(const std::string& w);
     void decodeFrame(const SourceFrame& f, PlayerFrame& out);
+    void copyDecoded(const Rect& r);
 
     RecordingInfo info_;
     std::vector<IndexEntry> index_;
@@ -113,6 +114,8 @@ private:
     CursorPainter cursor_;
     Mp3Decoder mp3_;
     ScreenPicture shown_;
+    bool wholeCopyDue_ = true;
+    Rect cursorDrawn_{0, 0, -1, -1}; // where the cursor was drawn into shown_
     std::vector<int16_t> pcm_;
     uint64_t soundSampleAt_ = 0;
     uint64_t leadInLeft_ = 0; // samples per channel still to drop
