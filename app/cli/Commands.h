@@ -8,5 +8,9 @@ int runSelfCheck(int argc, char** argv);
 int runRecord(int argc, char** argv);
 // Lists the sound sources with the indices --source takes.
 int runDevices(int argc, char** argv);
+// Converts AVI and own record files to MP4 or PNG frames, FLV to MP4 and back.
+int runConvert(int argc, char** argv);
+// Prints what a recording holds.
+int runInfo(int argc, char** argv);
 
 } // namespace quillet::cli

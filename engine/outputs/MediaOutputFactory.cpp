@@ -1,6 +1,8 @@
+#include "engine/outputs/AviOutput.h"
 #include "engine/outputs/FlvOutput.h"
 #include "engine/outputs/ImageOutput.h"
 #include "engine/outputs/Mp4Output.h"
+#include "engine/outputs/OwnRecordOutput.h"
 #include "engine/outputs/SwfOutput.h"
 #include "engine/outputs/MediaOutputFactory.h"
 
@@ -12,8 +14,10 @@ std::unique_ptr<MediaOutput> createMediaOutput(OutputType type)
     case OutputMp4: return std::make_unique<Mp4Output>();
     case OutputFlv: return std::make_unique<FlvOutput>();
     case OutputImages: return std::make_unique<ImageOutput>();
+    case OutputAvi: return std::make_unique<AviOutput>();
+    case OutputOwnRecord: return std::make_unique<OwnRecordOutput>();
     case OutputSwf: return std::make_unique<SwfOutput>();
-    default: return nullptr; // AVI, WMV and the own record file have no writer yet
+    default: return nullptr; // WMV has no writer yet
     }
 }
 
