@@ -51,4 +51,7 @@ struct MediaInfo {
     SoundFormat sound; // as the sound reader delivers it (16-bit interleaved)
 };
 
+// "m:ss.t" (or "h:mm:ss.t") for a media time in ms.
+std::string formatMediaTime(int64_t ms);
+
 } // namespace quillet::player

@@ -139,6 +139,4 @@ private:
     bool soundReaderEnded_ = false;
 };
 
-std::string formatMediaTime(int64_t ms);
-
 } // namespace quillet::player
