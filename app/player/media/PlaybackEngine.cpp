@@ -394,12 +394,14 @@ bool PlaybackEngine::feedSound()
     }
     if (!soundReaderEnded_)
         return true;
-    // The track has ended (or there is none): silence while pictures go on.
-    int64_t until = INT64_MAX;
+    // The track has ended (or there is none): silence while pictures go on,
+    // to the end of the last one decoded (the clock must reach it) and no
+    // further than the recording's length until the last is known.
+    int64_t until = 0;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        if (picturesEnded_)
-            until = lastPictureEndMs_ * rate_ / 1000;
+        const int64_t endMs = picturesEnded_ ? lastPictureEndMs_ : std::max(lastPictureEndMs_, media_.info.durationMs);
+        until = endMs * rate_ / 1000;
     }
     if (nextSample_ < until) {
         writeFrames(zeros_.data(), size_t(std::min<int64_t>(until - nextSample_, int64_t(zeros_.size() / ch))));
