@@ -68,8 +68,9 @@ Mp3FrameDecoder::~Mp3FrameDecoder()
 int Mp3FrameDecoder::open(int channels, int sampleRate, uint32_t bytesPerSecond)
 {
     channels_ = channels == 2 ? 2 : 1;
+    sampleRate_ = sampleRate;
     if (sampleRate > 0 && bytesPerSecond > 0)
-        meanFrameBytes_ = (sampleRate >= 32000 ? 1152.0 : 576.0) * bytesPerSecond / sampleRate;
+        meanFrameBytes_ = double(samplesPerFrame()) * bytesPerSecond / sampleRate;
     synced_ = true;
     const AVCodec* c = avcodec_find_decoder(AV_CODEC_ID_MP3);
     if (!c)
@@ -86,8 +87,23 @@ void Mp3FrameDecoder::restart(uint64_t streamOffset)
     start_ = 0;
     bufferOffset_ = streamOffset;
     synced_ = streamOffset == 0;
+    silentFrames_ = streamOffset == 0 ? 0 : primingFrames();
     if (codec_)
         avcodec_flush_buffers(codec_);
+}
+
+int Mp3FrameDecoder::samplesPerFrame() const { return sampleRate_ >= 32000 ? 1152 : 576; }
+
+int Mp3FrameDecoder::primingFrames() const
+{
+    // A frame's main data may begin up to 511 bytes (MPEG-1) or 255 bytes
+    // before it, in the data parts of the frames before (the header, its CRC
+    // and the side information at most 38 or 23 bytes of each); one frame
+    // more for the transform's overlap and one for the granule before it.
+    const bool mpeg1 = sampleRate_ >= 32000;
+    const double reach = mpeg1 ? 511 : 255;
+    const double data = meanFrameBytes_ - (mpeg1 ? 38 : 23);
+    return data > 8 ? int(std::ceil(reach / data)) + 2 : 12;
 }
 
 void Mp3FrameDecoder::feed(const uint8_t* data, size_t size)
@@ -192,7 +208,12 @@ int Mp3FrameDecoder::decodeFrame(std::vector<int16_t>& pcm, int64_t& firstSample
                                             : double(h.samples) / 8.0 * h.bitrateKbps * 1000.0 / h.sampleRate;
     const int64_t number = std::llround(double(bufferOffset_ + start_) / mean);
     firstSample = number * h.samples;
+    const size_t at = pcm.size();
     decodeInto(buffer_.data() + start_, h, pcm);
+    if (silentFrames_ > 0) {
+        --silentFrames_;
+        std::fill(pcm.begin() + long(at), pcm.end(), int16_t(0));
+    }
     start_ += size_t(h.bytes);
     return 1;
 }

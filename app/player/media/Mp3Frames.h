@@ -38,7 +38,13 @@ public:
     // Returns 1, or 0 when the library has no MP3 decoder.
     int open(int channels, int sampleRate, uint32_t bytesPerSecond);
     // Forgets what is buffered; the next bytes fed start at streamOffset.
+    // Frames right after a start in the middle of the stream lack the bit
+    // reservoir and the overlap of the frames before them: the first
+    // primingFrames() of them come out as silence.
     void restart(uint64_t streamOffset);
+    // Frames a start must lie before the first sample wanted.
+    int primingFrames() const;
+    int samplesPerFrame() const;
     void feed(const uint8_t* data, size_t size);
     // Decodes the next whole frame: appends its samples to pcm and gives the
     // stream position (sample frames since the stream's first) of the first.
@@ -62,6 +68,8 @@ private:
     int badFrames_ = 0;
     double meanFrameBytes_ = 0; // 0: unknown
     bool synced_ = false;       // start_ is a frame boundary
+    int sampleRate_ = 0;
+    int silentFrames_ = 0;      // priming frames still to come
 };
 
 } // namespace quillet::player

@@ -184,7 +184,6 @@ public:
             error = path + ": this build has no MP3 decoder";
             return 0;
         }
-        samplesPerFrame_ = format.sampleRate >= 32000 ? 1152 : 576;
         return 1;
     }
 
@@ -192,14 +191,7 @@ public:
     {
         for (;;) {
             int64_t first = 0;
-            const size_t before = pcm.size();
             if (mp3_.decodeFrame(pcm, first)) {
-                // The bit reservoir of the first frame after a seek lies
-                // before it: that frame is silence.
-                if (skipNext_) {
-                    std::fill(pcm.begin() + long(before), pcm.end(), int16_t(0));
-                    skipNext_ = false;
-                }
                 firstSample = first - int64_t(RecordingPlayer::kMp3LeadInSamples);
                 return 1;
             }
@@ -224,12 +216,13 @@ public:
         ended_ = false;
         if (index_.empty())
             return 0;
-        // Two frames of sound before the time prime the decoder's reservoir.
-        const double meanFrameBytes = double(samplesPerFrame_) * format_.avgBytesPerSecond / format_.sampleRate;
+        // The decoder needs a few frames before the time to get going.
+        const int spf = mp3_.samplesPerFrame();
+        const double meanFrameBytes = double(spf) * format_.avgBytesPerSecond / format_.sampleRate;
         const int64_t want = std::max<int64_t>(
             0, timeMs * int64_t(format_.sampleRate) / 1000 + int64_t(RecordingPlayer::kMp3LeadInSamples) -
-                   2 * samplesPerFrame_);
-        const uint64_t wantBytes = uint64_t(double(want) / samplesPerFrame_ * meanFrameBytes);
+                   int64_t(mp3_.primingFrames() + 1) * spf);
+        const uint64_t wantBytes = uint64_t(double(want) / spf * meanFrameBytes);
         auto it = std::upper_bound(index_.begin(), index_.end(), wantBytes,
                                    [](uint64_t b, const RecordingPlayer::IndexEntry& e) {
                                        return b < e.soundBytesBefore;
@@ -238,7 +231,6 @@ public:
         if (!source_.seek(e.offset, e.tick))
             return 0;
         mp3_.restart(e.soundBytesBefore);
-        skipNext_ = e.soundBytesBefore > 0;
         return 1;
     }
 
@@ -249,9 +241,7 @@ private:
     std::vector<RecordingPlayer::IndexEntry> index_;
     SoundTrackFormat format_;
     Mp3FrameDecoder mp3_;
-    int samplesPerFrame_ = 576;
     bool ended_ = false;
-    bool skipNext_ = false;
     ReadStop stop_;
 };
 
