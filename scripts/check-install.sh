@@ -89,6 +89,22 @@ if [ -x "$prog/quillet" ] && [ -n "${DISPLAY:-}" ] && command -v xdotool >/dev/n
   if kill -0 "$qpid" 2>/dev/null; then kill "$qpid"; fail "the installed desktop program did not end on \"quillet exit\""; fi
   wait "$qpid" || fail "the installed desktop program ended with an error"
 fi
+# The player beside the programs in "Player/", where the desktop program
+# starts it; with a display it plays a small clip made here and quits.
+if [ -x "$build/bin/Player/quillet-player" ]; then
+  [ -x "$prog/Player/quillet-player" ] || fail "the player was built but not installed in $prog/Player"
+  [ "$(readlink "$root/usr/bin/quillet-player")" = "../lib/quillet/Player/quillet-player" ] ||
+    fail "/usr/bin/quillet-player is not a link to the player"
+  "$root/usr/bin/quillet-player" --help | grep -q '^usage: quillet-player' || fail "quillet-player --help"
+  if [ -n "${DISPLAY:-}" ] && command -v ffmpeg >/dev/null; then
+    ffmpeg -v error -f lavfi -i testsrc2=s=160x120:r=10 -t 1 -pix_fmt yuv420p "$work/clip.mp4" || fail "ffmpeg clip"
+    out=$( (echo status; sleep 3; echo quit) | (cd / && HOME=$work/home XDG_CONFIG_HOME= timeout 20 \
+             "$root/usr/bin/quillet-player" --control --paused "$work/clip.mp4") 2>&1) ||
+      { echo "$out"; fail "the installed player could not play a clip"; }
+    grep -q '^opened MP4 160x120' <<<"$out" || { echo "$out"; fail "the installed player did not open the clip"; }
+    grep -q '^shown 0 ' <<<"$out" || { echo "$out"; fail "the installed player showed no picture"; }
+  fi
+fi
 echo "check-install: install tree good ($(find "$root" -type f | wc -l) files)"
 
 if [ $deb -eq 1 ]; then

@@ -49,6 +49,11 @@ std::string programFolder()
 
 int main(int argc, char** argv)
 {
+    for (int i = 1; i < argc; ++i)
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            std::fputs(kUsage, stdout);
+            return 0;
+        }
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("quillet-player"));
     PlayerOptions options;
@@ -61,9 +66,6 @@ int main(int argc, char** argv)
             options.startPaused = true;
         } else if (std::strcmp(a, "--control") == 0) {
             options.control = true;
-        } else if (std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0) {
-            std::fputs(kUsage, stdout);
-            return 0;
         } else if (a[0] == '-' && a[1] == '-') {
             std::fprintf(stderr, "quillet-player: unknown option %s\n%s", a, kUsage);
             return 2;

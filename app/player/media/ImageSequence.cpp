@@ -28,6 +28,12 @@ std::string lower(std::string s)
     return s;
 }
 
+std::string kindOf(const std::string& ext)
+{
+    const std::string e = lower(ext);
+    return e == "jpeg" ? "jpg" : e;
+}
+
 // "NAME_012.jpg" -> NAME, 12, "jpg". Returns false for other names.
 bool parseNumberedName(const std::string& name, std::string& base, long& number, std::string& ext)
 {
@@ -110,14 +116,21 @@ int findImageSequence(const std::string& path, ImageSequence& out)
         long number = 0;
         if (!parseNumberedName(it->path().filename().string(), base, number, ext))
             continue;
-        if (!wantBase.empty() && (base != wantBase || lower(ext) != lower(wantExt)))
+        if (!wantBase.empty() && base != wantBase)
             continue;
-        Group& g = groups[{base, lower(ext)}];
+        Group& g = groups[{base, kindOf(ext)}];
         g.files.emplace_back(number, it->path().string());
         g.newestNs = std::max(g.newestNs, modifiedNs(it->path().string()));
     }
     if (groups.empty())
         return 0;
+    // A name's own extension first: a recording named NAME.png is written as
+    // JPEG files below the lossless level.
+    if (!wantExt.empty()) {
+        const std::string e = kindOf(wantExt);
+        for (auto it = groups.begin(); it != groups.end();)
+            it = groups.size() > 1 && it->first.second != e ? groups.erase(it) : std::next(it);
+    }
     auto chosen = groups.begin();
     for (auto it = groups.begin(); it != groups.end(); ++it)
         if (it->second.newestNs > chosen->second.newestNs)
@@ -144,7 +157,6 @@ ImageSequenceReader::ImageSequenceReader(ImageSequence seq) : seq_(std::move(seq
 
 ImageSequenceReader::~ImageSequenceReader()
 {
-    avcodec_free_context(&codec_);
     av_frame_free(&frame_);
     av_packet_free(&packet_);
     sws_freeContext(sws_);
@@ -159,9 +171,8 @@ int ImageSequenceReader::open(std::string& error)
         return 0;
     }
     const std::string e = lower(seq_.extension);
-    const AVCodec* codec = avcodec_find_decoder(e == "png" ? AV_CODEC_ID_PNG : AV_CODEC_ID_MJPEG);
-    codec_ = codec ? avcodec_alloc_context3(codec) : nullptr;
-    if (!codec_ || avcodec_open2(codec_, codec, nullptr) < 0) {
+    codec_ = avcodec_find_decoder(e == "png" ? AV_CODEC_ID_PNG : AV_CODEC_ID_MJPEG);
+    if (!codec_) {
         error = seq_.folder + ": this build has no " + e + " decoder";
         return 0;
     }
@@ -185,16 +196,22 @@ int ImageSequenceReader::decodeFile(const std::string& file, MediaPicture* out, 
         bytes.insert(bytes.end(), chunk, chunk + n);
     std::fclose(f);
     bytes.resize(bytes.size() + AV_INPUT_BUFFER_PADDING_SIZE, 0);
-    av_packet_unref(packet_);
-    packet_->data = bytes.data();
-    packet_->size = int(bytes.size() - AV_INPUT_BUFFER_PADDING_SIZE);
-    int rc = avcodec_send_packet(codec_, packet_);
-    if (rc >= 0)
-        rc = avcodec_receive_frame(codec_, frame_);
-    packet_->data = nullptr;
-    packet_->size = 0;
+    // A decoder of its own for every image: libavcodec's PNG decoder carries
+    // the last row of one image into the filters of the next.
+    AVCodecContext* c = avcodec_alloc_context3(codec_);
+    int rc = c ? avcodec_open2(c, codec_, nullptr) : -1;
+    if (rc >= 0) {
+        av_packet_unref(packet_);
+        packet_->data = bytes.data();
+        packet_->size = int(bytes.size() - AV_INPUT_BUFFER_PADDING_SIZE);
+        rc = avcodec_send_packet(c, packet_);
+        if (rc >= 0)
+            rc = avcodec_receive_frame(c, frame_);
+        packet_->data = nullptr;
+        packet_->size = 0;
+    }
+    avcodec_free_context(&c);
     if (rc < 0 || frame_->width <= 0 || frame_->height <= 0) {
-        avcodec_flush_buffers(codec_);
         error = file + ": the image cannot be decoded";
         return 0;
     }

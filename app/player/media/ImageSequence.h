@@ -5,7 +5,7 @@
 
 #include "app/player/media/MediaReaders.h"
 
-struct AVCodecContext;
+struct AVCodec;
 struct AVFrame;
 struct AVPacket;
 struct SwsContext;
@@ -66,7 +66,7 @@ private:
     int64_t current_ = -1;
     int32_t width_ = 0;
     int32_t height_ = 0;
-    AVCodecContext* codec_ = nullptr;
+    const AVCodec* codec_ = nullptr;
     AVFrame* frame_ = nullptr;
     AVPacket* packet_ = nullptr;
     SwsContext* sws_ = nullptr;
