@@ -1,0 +1,436 @@
+#include "mux/wmv/WmvWriter.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <deque>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+#include <libavutil/channel_layout.h>
+#include <libswscale/swscale.h>
+}
+
+namespace quillet {
+namespace {
+
+// Windows Media Audio bit rates (bits/s) the writer offers, in the order it
+// offers them; those the coder refuses for a recording's rate and channels
+// are left out.
+constexpr int kAudioBitRates[] = {24000, 32000, 40000, 48000, 64000, 80000, 96000, 128000, 160000, 192000};
+
+AVPixelFormat pixelFormatFor(uint16_t bitCount)
+{
+    switch (bitCount) {
+    case 16: return AV_PIX_FMT_RGB555LE; // x-R-G-B words, blue in the low bits
+    case 24: return AV_PIX_FMT_BGR24;
+    case 32: return AV_PIX_FMT_BGR0;
+    default: return AV_PIX_FMT_NONE;
+    }
+}
+
+AVCodecContext* openAudioCoder(const AVCodec* codec, const WmvWaveFormat& wf, int bitRate, bool globalHeader)
+{
+    AVCodecContext* c = avcodec_alloc_context3(codec);
+    if (!c)
+        return nullptr;
+    c->sample_fmt = AV_SAMPLE_FMT_FLTP;
+    c->sample_rate = static_cast<int>(wf.nSamplesPerSec);
+    av_channel_layout_default(&c->ch_layout, wf.nChannels);
+    c->bit_rate = bitRate;
+    c->time_base = AVRational{1, c->sample_rate};
+    if (globalHeader)
+        c->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+    if (avcodec_open2(c, codec, nullptr) < 0)
+        avcodec_free_context(&c);
+    return c;
+}
+
+} // namespace
+
+int chooseWmvAudio(const std::vector<WmvAudioChoice>& offered, uint32_t targetBytesPerSecond, bool withVideo)
+{
+    const int64_t target = static_cast<int64_t>(targetBytesPerSecond) * 8;
+    int kept = -1;
+    int64_t keptDistance = 0;
+    for (size_t i = 0; i < offered.size(); ++i) {
+        const int64_t distance = std::llabs(static_cast<int64_t>(offered[i].avgBytesPerSecond) * 8 - target);
+        if (kept >= 0) {
+            if (distance >= keptDistance)
+                continue;
+            const uint32_t keptAlign = offered[static_cast<size_t>(kept)].blockAlign;
+            if (withVideo ? offered[i].blockAlign > keptAlign : offered[i].blockAlign < keptAlign)
+                continue;
+        }
+        kept = static_cast<int>(i);
+        keptDistance = distance;
+    }
+    return kept;
+}
+
+struct WmvWriter::Impl {
+    ~Impl() { release(); }
+
+    AVFormatContext* fmt = nullptr;
+    AVCodecContext* video = nullptr;
+    AVCodecContext* sound = nullptr;
+    AVStream* videoStream = nullptr;
+    AVStream* soundStream = nullptr;
+    SwsContext* sws = nullptr;
+    AVFrame* picture = nullptr;
+    AVFrame* soundFrame = nullptr;
+    AVPacket* packet = nullptr;
+    std::string path;
+    bool headerWritten = false;
+    bool failed = false;
+
+    WmvBitmapInfo bitmap;
+    int framesPerSecond = 15;
+    int64_t nextVideoPts = 0;      // coder time base: one tick per picture slot
+    std::deque<uint32_t> videoMs;  // times of the pictures inside the coder
+    bool anyVideo = false;
+    uint32_t lastVideoMs = 0;
+    int64_t lastKeyMs = 0;         // time of the last key picture out of the coder
+    bool keySeen = false;
+
+    WmvWaveFormat wave;
+    std::vector<std::vector<float>> pending; // per channel, samples not yet coded
+    size_t pendingSamples = 0;
+    int64_t soundStart = -1;       // first sample's place on the time line (samples)
+    int64_t samplesTaken = 0;      // samples handed in (with silence filled in) since then
+    int64_t samplesCoded = 0;
+
+    void release()
+    {
+        if (fmt && fmt->pb)
+            avio_closep(&fmt->pb);
+        avformat_free_context(fmt);
+        fmt = nullptr;
+        avcodec_free_context(&video);
+        avcodec_free_context(&sound);
+        sws_freeContext(sws);
+        sws = nullptr;
+        av_frame_free(&picture);
+        av_frame_free(&soundFrame);
+        av_packet_free(&packet);
+        videoStream = soundStream = nullptr;
+        videoMs.clear();
+        pending.clear();
+    }
+
+    int addVideo(int bitRate, int codecChoice)
+    {
+        (void)codecChoice; // both choices are coded by the same coder here
+        const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_WMV2);
+        if (!codec)
+            return 0;
+        video = avcodec_alloc_context3(codec);
+        if (!video)
+            return 0;
+        video->width = bitmap.biWidth;
+        video->height = bitmap.biHeight;
+        video->pix_fmt = AV_PIX_FMT_YUV420P;
+        video->time_base = AVRational{1, framesPerSecond};
+        video->framerate = AVRational{framesPerSecond, 1};
+        video->bit_rate = bitRate;
+        // The average rate with the stream's buffer window: a busy moment may
+        // take up to half as much again for a while, as long as the three
+        // seconds of the window even it out.
+        video->rc_max_rate = bitRate + bitRate / 2;
+        video->rc_buffer_size = static_cast<int>(static_cast<int64_t>(bitRate) * kBufferWindowMs / 1000);
+        video->gop_size = static_cast<int>(kMaxKeyFrameDistance100ns / 10000000) * framesPerSecond;
+        video->max_b_frames = 0;
+        if (fmt->oformat->flags & AVFMT_GLOBALHEADER)
+            video->flags |= AV_CODEC_FLAG_GLOBAL_HEADER;
+        if (avcodec_open2(video, codec, nullptr) < 0)
+            return 0;
+        videoStream = avformat_new_stream(fmt, nullptr);
+        if (!videoStream || avcodec_parameters_from_context(videoStream->codecpar, video) < 0)
+            return 0;
+        videoStream->time_base = video->time_base;
+        return 1;
+    }
+
+    int addSound(const WmvWaveFormat& wf)
+    {
+        const AVCodec* codec = avcodec_find_encoder(AV_CODEC_ID_WMAV2);
+        if (!codec || wf.nChannels < 1 || wf.nChannels > 2 || wf.nSamplesPerSec == 0)
+            return 0;
+        const bool global = (fmt->oformat->flags & AVFMT_GLOBALHEADER) != 0;
+        // The codings on offer are those the coder opens with.
+        std::vector<WmvAudioChoice> offered;
+        std::vector<int> rates;
+        for (int rate : kAudioBitRates) {
+            AVCodecContext* c = openAudioCoder(codec, wf, rate, global);
+            if (!c)
+                continue;
+            offered.push_back({static_cast<uint32_t>(rate / 8), static_cast<uint32_t>(c->block_align)});
+            rates.push_back(rate);
+            avcodec_free_context(&c);
+        }
+        const int pick = chooseWmvAudio(offered, wf.nAvgBytesPerSec, true);
+        if (pick < 0)
+            return 0;
+        sound = openAudioCoder(codec, wf, rates[static_cast<size_t>(pick)], global);
+        if (!sound)
+            return 0;
+        soundStream = avformat_new_stream(fmt, nullptr);
+        if (!soundStream || avcodec_parameters_from_context(soundStream->codecpar, sound) < 0)
+            return 0;
+        soundStream->time_base = sound->time_base;
+        return 1;
+    }
+
+    // The conversions from what the recording hands in to what the coders take.
+    int configureInputs()
+    {
+        const AVPixelFormat in = pixelFormatFor(bitmap.biBitCount);
+        sws = sws_getContext(bitmap.biWidth, bitmap.biHeight, in, bitmap.biWidth, bitmap.biHeight,
+                             AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
+        picture = av_frame_alloc();
+        packet = av_packet_alloc();
+        if (!sws || !picture || !packet)
+            return 0;
+        picture->format = AV_PIX_FMT_YUV420P;
+        picture->width = bitmap.biWidth;
+        picture->height = bitmap.biHeight;
+        if (av_frame_get_buffer(picture, 0) < 0)
+            return 0;
+        if (!sound)
+            return 1;
+        if (wave.wBitsPerSample != 16 || sound->frame_size <= 0)
+            return 0;
+        soundFrame = av_frame_alloc();
+        if (!soundFrame)
+            return 0;
+        soundFrame->format = sound->sample_fmt;
+        soundFrame->sample_rate = sound->sample_rate;
+        soundFrame->nb_samples = sound->frame_size;
+        if (av_channel_layout_copy(&soundFrame->ch_layout, &sound->ch_layout) < 0 ||
+            av_frame_get_buffer(soundFrame, 0) < 0)
+            return 0;
+        pending.assign(wave.nChannels, std::vector<float>(static_cast<size_t>(sound->frame_size)));
+        return 1;
+    }
+
+    // Moves every packet the coder has ready into the file.
+    int drain(AVCodecContext* coder, AVStream* stream)
+    {
+        for (;;) {
+            const int r = avcodec_receive_packet(coder, packet);
+            if (r == AVERROR(EAGAIN) || r == AVERROR_EOF)
+                return 1;
+            if (r < 0)
+                return 0;
+            packet->stream_index = stream->index;
+            if (coder == video) {
+                // The coder keeps no pictures back, so packets leave in the
+                // order the pictures came, each with its own time.
+                const uint32_t ms = videoMs.empty() ? lastVideoMs : videoMs.front();
+                if (!videoMs.empty())
+                    videoMs.pop_front();
+                packet->pts = packet->dts = av_rescale_q(ms, AVRational{1, 1000}, stream->time_base);
+                packet->duration = av_rescale_q(1000 / framesPerSecond, AVRational{1, 1000}, stream->time_base);
+                if (packet->flags & AV_PKT_FLAG_KEY) {
+                    lastKeyMs = ms;
+                    keySeen = true;
+                }
+            } else {
+                av_packet_rescale_ts(packet, coder->time_base, stream->time_base);
+                // The coder starts a block early with its own warm-up; a
+                // decoder makes nothing of the first two blocks either way,
+                // and without this one the file's clock starts with the
+                // first picture rather than 46 ms before it.
+                if (packet->pts < 0) {
+                    av_packet_unref(packet);
+                    continue;
+                }
+            }
+            if (av_interleaved_write_frame(fmt, packet) < 0)
+                return 0;
+        }
+    }
+
+    int codeSoundFrame(int samples)
+    {
+        if (av_frame_make_writable(soundFrame) < 0)
+            return 0;
+        for (size_t ch = 0; ch < pending.size(); ++ch) {
+            float* out = reinterpret_cast<float*>(soundFrame->data[ch]);
+            std::memcpy(out, pending[ch].data(), static_cast<size_t>(samples) * sizeof(float));
+            std::memset(out + samples, 0, static_cast<size_t>(sound->frame_size - samples) * sizeof(float));
+        }
+        soundFrame->nb_samples = sound->frame_size;
+        soundFrame->pts = soundStart + samplesCoded;
+        samplesCoded += sound->frame_size;
+        pendingSamples = 0;
+        return avcodec_send_frame(sound, soundFrame) >= 0 && drain(sound, soundStream);
+    }
+
+    // Appends sample frames (interleaved 16-bit, or silence when pcm is null).
+    int takeSound(const uint8_t* pcm, size_t frames)
+    {
+        const size_t channels = pending.size();
+        const size_t frameSize = static_cast<size_t>(sound->frame_size);
+        size_t done = 0;
+        while (done < frames) {
+            const size_t n = std::min(frames - done, frameSize - pendingSamples);
+            for (size_t ch = 0; ch < channels; ++ch) {
+                float* out = pending[ch].data() + pendingSamples;
+                if (!pcm) {
+                    std::memset(out, 0, n * sizeof(float));
+                    continue;
+                }
+                const uint8_t* in = pcm + ((done * channels) + ch) * 2;
+                for (size_t i = 0; i < n; ++i, in += channels * 2)
+                    out[i] = static_cast<float>(static_cast<int16_t>(in[0] | in[1] << 8)) * (1.0f / 32768.0f);
+            }
+            pendingSamples += n;
+            done += n;
+            if (pendingSamples == frameSize && !codeSoundFrame(static_cast<int>(frameSize)))
+                return 0;
+        }
+        samplesTaken += static_cast<int64_t>(frames);
+        return 1;
+    }
+};
+
+WmvWriter::WmvWriter() = default;
+WmvWriter::~WmvWriter() { Close(); }
+
+bool WmvWriter::IsOpen() const { return impl_ && impl_->headerWritten; }
+
+bool WmvWriter::Failed() const
+{
+    return impl_ && (impl_->failed || (impl_->fmt && impl_->fmt->pb && impl_->fmt->pb->error < 0));
+}
+
+int WmvWriter::VideoBitRate() const { return impl_ && impl_->video ? static_cast<int>(impl_->video->bit_rate) : 0; }
+int WmvWriter::AudioBitRate() const { return impl_ && impl_->sound ? static_cast<int>(impl_->sound->bit_rate) : 0; }
+
+int WmvWriter::Open(const char* path, const WmvBitmapInfo& picture, int framesPerSecond, int bitRate,
+                    const WmvWaveFormat* audio)
+{
+    Close();
+    if (!path || !*path || framesPerSecond < 1 || bitRate <= 0 || picture.biWidth <= 0 || picture.biHeight <= 0 ||
+        (picture.biWidth | picture.biHeight) & 1 || pixelFormatFor(picture.biBitCount) == AV_PIX_FMT_NONE)
+        return 0;
+    const uint64_t stride = static_cast<uint64_t>(picture.biWidth) * picture.biBitCount / 8;
+    if (picture.biSizeImage < stride * static_cast<uint64_t>(picture.biHeight))
+        return 0;
+
+    auto impl = std::make_unique<Impl>();
+    impl->path = path;
+    impl->bitmap = picture;
+    impl->framesPerSecond = framesPerSecond;
+    if (avformat_alloc_output_context2(&impl->fmt, av_guess_format("asf", nullptr, nullptr), nullptr, path) < 0)
+        return 0;
+    if (!impl->addVideo(bitRate, codec_choice_))
+        return 0;
+    if (audio) {
+        impl->wave = *audio;
+        if (!impl->addSound(*audio))
+            return 0;
+    }
+    if (!impl->configureInputs()) {
+        std::fputs(kReconfigureError, stdout);
+        return 0;
+    }
+    if (avio_open(&impl->fmt->pb, path, AVIO_FLAG_WRITE) < 0)
+        return 0;
+    if (avformat_write_header(impl->fmt, nullptr) < 0) {
+        impl->release();
+        std::remove(path);
+        return 0;
+    }
+    impl->headerWritten = true;
+    impl_ = std::move(impl);
+    return 1;
+}
+
+int WmvWriter::WriteVideo(uint32_t ms, const uint8_t* bits, size_t length)
+{
+    if (!IsOpen() || !bits)
+        return 0;
+    Impl& m = *impl_;
+    const WmvBitmapInfo& b = m.bitmap;
+    if (length < b.biSizeImage || (m.anyVideo && ms <= m.lastVideoMs))
+        return 0;
+    if (av_frame_make_writable(m.picture) < 0)
+        return m.failed = true, 0;
+    // Rows arrive bottom-up: start at the last stored row, walk backwards.
+    const int stride = b.biWidth * b.biBitCount / 8;
+    const uint8_t* src[1] = {bits + static_cast<ptrdiff_t>(b.biHeight - 1) * stride};
+    const int srcStride[1] = {-stride};
+    sws_scale(m.sws, src, srcStride, 0, b.biHeight, m.picture->data, m.picture->linesize);
+
+    // The coder's clock counts slots; a picture that covers several slots
+    // keeps the rate control's idea of time right.
+    const int64_t slot = av_rescale(ms, m.framesPerSecond, 1000);
+    m.picture->pts = std::max(slot, m.nextVideoPts);
+    m.nextVideoPts = m.picture->pts + 1;
+    const int64_t periodMs = 1000 / m.framesPerSecond;
+    const bool keyDue = !m.keySeen || ms - m.lastKeyMs + periodMs > kMaxKeyFrameDistance100ns / 10000;
+    m.picture->pict_type = keyDue ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+    m.videoMs.push_back(ms);
+    m.anyVideo = true;
+    m.lastVideoMs = ms;
+    if (avcodec_send_frame(m.video, m.picture) < 0 || !m.drain(m.video, m.videoStream))
+        return m.failed = true, 0;
+    // What is muxed reaches the file now, so a killed recording keeps it.
+    avio_flush(m.fmt->pb);
+    return m.fmt->pb->error < 0 ? 0 : 1;
+}
+
+int WmvWriter::WriteAudio(uint32_t ms, const uint8_t* bytes, size_t length)
+{
+    if (!IsOpen() || !impl_->sound || (!bytes && length))
+        return 0;
+    Impl& m = *impl_;
+    const size_t frameBytes = m.pending.size() * 2;
+    if (length > kMaxAudioBlock || length % frameBytes)
+        return 0;
+    const int64_t rate = m.sound->sample_rate;
+    const int64_t at = av_rescale(ms, rate, 1000);
+    if (m.soundStart < 0)
+        m.soundStart = at;
+    // A block that starts later than the sound so far (sound the recording
+    // lost) is preceded by silence, so what follows stays in place. Rounding
+    // of the times leaves less than a millisecond either way.
+    const int64_t gap = at - (m.soundStart + m.samplesTaken);
+    if (gap > rate / 1000 && !m.takeSound(nullptr, static_cast<size_t>(gap)))
+        return m.failed = true, 0;
+    if (!m.takeSound(bytes, length / frameBytes))
+        return m.failed = true, 0;
+    return m.fmt->pb->error < 0 ? 0 : 1;
+}
+
+int WmvWriter::Close()
+{
+    if (!impl_)
+        return 0;
+    Impl& m = *impl_;
+    int ok = m.headerWritten && !m.failed;
+    if (m.headerWritten) {
+        // The last partial block of sound is coded padded with silence, and
+        // the coders give up what they hold.
+        if (m.sound && m.pendingSamples > 0 && !m.codeSoundFrame(static_cast<int>(m.pendingSamples)))
+            ok = 0;
+        if (m.sound && (avcodec_send_frame(m.sound, nullptr) < 0 || !m.drain(m.sound, m.soundStream)))
+            ok = 0;
+        if (avcodec_send_frame(m.video, nullptr) < 0 || !m.drain(m.video, m.videoStream))
+            ok = 0;
+        if (av_write_trailer(m.fmt) < 0)
+            ok = 0;
+        if (m.fmt->pb->error < 0)
+            ok = 0;
+        if (avio_closep(&m.fmt->pb) < 0)
+            ok = 0;
+    }
+    impl_.reset();
+    return ok;
+}
+
+} // namespace quillet
