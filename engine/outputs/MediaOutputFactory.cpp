@@ -2,6 +2,7 @@
 #include "engine/outputs/ImageOutput.h"
 #include "engine/outputs/Mp4Output.h"
 #include "engine/outputs/MediaOutputFactory.h"
+#include "engine/outputs/WmvOutput.h"
 
 namespace quillet {
 
@@ -11,7 +12,8 @@ std::unique_ptr<MediaOutput> createMediaOutput(OutputType type)
     case OutputMp4: return std::make_unique<Mp4Output>();
     case OutputFlv: return std::make_unique<FlvOutput>();
     case OutputImages: return std::make_unique<ImageOutput>();
-    default: return nullptr; // AVI, SWF, WMV and the own record file have no writer yet
+    case OutputWmv: return std::make_unique<WmvOutput>();
+    default: return nullptr; // AVI, SWF and the own record file have no writer yet
     }
 }
 

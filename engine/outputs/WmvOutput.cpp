@@ -1,0 +1,119 @@
+#include "engine/outputs/WmvOutput.h"
+
+#include <algorithm>
+
+#include "capture/CursorOverlay.h"
+#include "capture/FrameGrabber.h"
+#include "engine/QualityLevel.h"
+#include "engine/session/AudioPacing.h"
+
+namespace quillet {
+
+int WmvOutput::open(const OutputOpenParams& params, const char** failureKey)
+{
+    sound_ = params.sound;
+    WmvBitmapInfo bitmap;
+    bitmap.biWidth = params.width;
+    bitmap.biHeight = params.height;
+    bitmap.biBitCount = params.bitsPerPixel;
+    bitmap.biSizeImage = static_cast<uint32_t>(params.width) * params.bitsPerPixel / 8 *
+                         static_cast<uint32_t>(params.height);
+    WmvWaveFormat wave;
+    wave.nChannels = params.capture.channels;
+    wave.nSamplesPerSec = params.capture.sampleRate;
+    wave.wBitsPerSample = params.capture.bitsPerSample;
+    wave.nAvgBytesPerSec = params.target.avgBytesPerSecond;
+    writer_.SetCodecChoice(params.qualityLevel > 0 ? 1 : 0);
+    if (!writer_.Open(params.fileName.c_str(), bitmap, params.framesPerSecond,
+                      wmvBitrate(params.width, params.height, params.qualityLevel), sound_ ? &wave : nullptr)) {
+        *failureKey = "wmvErr";
+        return 0;
+    }
+    bytesPerSecond_ = params.capture.avgBytesPerSecond ? params.capture.avgBytesPerSecond : 1;
+    blockAlign_ = params.capture.blockAlign ? params.capture.blockAlign : 2;
+    queue_.reset(sound_ ? kQueueBytes : 0);
+    piece_.assign(sound_ ? kPieceBytes : 0, 0);
+    soundBytes_ = 0;
+    picturesWritten_ = 0;
+    return 1;
+}
+
+void WmvOutput::soundPcm(const uint8_t* pcm, size_t bytes)
+{
+    if (!sound_ || !pcm || bytes == 0)
+        return;
+    // No picture has come for a while (the picture clock waits for the
+    // sound after a pull-back, or the coder is slow): rather than lose sound,
+    // what is queued goes into the file now. The lock is held, so the writer
+    // is not in use on the video thread.
+    if (queue_.size() + bytes > queue_.capacity())
+        drainSound();
+    queue_.put(pcm, bytes);
+}
+
+void WmvOutput::drainSound()
+{
+    for (;;) {
+        // Whole sample frames only; a part of one waits for the rest.
+        const size_t whole = std::min(queue_.size(), piece_.size());
+        const size_t n = queue_.take(piece_.data(), whole - whole % blockAlign_);
+        if (n == 0) {
+            // Sound the queue had no room for is not there to write: its
+            // length is skipped (with a part of a sample frame before it), so
+            // what follows keeps its place; the writer fills the gap with
+            // silence.
+            if (!queue_.hasDropped())
+                return;
+            soundBytes_ += queue_.take(piece_.data(), queue_.size());
+            soundBytes_ += queue_.takeDropped();
+            continue;
+        }
+        const uint32_t ms = static_cast<uint32_t>(audioMsForBytes(soundBytes_, bytesPerSecond_));
+        writer_.WriteAudio(ms, piece_.data(), n);
+        soundBytes_ += n;
+        wroteSinceFrame_ = true;
+    }
+}
+
+void WmvOutput::videoFrame(VideoFrameJob& job)
+{
+    FrameGrabber& grabber = *job.grabber;
+    if (job.cursor) {
+        job.cursor->updateForBurnIn(job.cursorSerial);
+        job.cursor->burnIn(grabber);
+    }
+    grabber.scaleToOutput();
+    // The whole picture is converted every time, so the record of what
+    // changed is not needed.
+    grabber.clearOutputChanges();
+    const ScreenFrame& frame = grabber.frame();
+    {
+        SessionGuard g(*job.lock);
+        // The picture track starts at 0 with the sound track, so the first
+        // picture also covers the moment before its slot came due; every
+        // later one shows from the moment it was taken.
+        const uint32_t ms = picturesWritten_ ? job.elapsedMs : 0;
+        job.produced = writer_.WriteVideo(ms, frame.bits, frame.imageSize) != 0;
+        picturesWritten_ += job.produced ? 1 : 0;
+        if (sound_) {
+            drainSound();
+            job.soundWritten = wroteSinceFrame_;
+            job.soundBytes = soundBytes_;
+            wroteSinceFrame_ = false;
+        }
+    }
+    if (job.cursor)
+        job.cursor->restore(grabber);
+}
+
+int WmvOutput::close(uint32_t, int)
+{
+    if (!writer_.IsOpen())
+        return 1;
+    // Sound captured after the last picture still belongs to the recording.
+    if (sound_)
+        drainSound();
+    return writer_.Close();
+}
+
+} // namespace quillet
