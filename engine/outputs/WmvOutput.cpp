@@ -6,6 +6,7 @@
 #include "capture/FrameGrabber.h"
 #include "engine/QualityLevel.h"
 #include "engine/session/AudioPacing.h"
+#include "engine/session/FramePacing.h"
 
 namespace quillet {
 
@@ -29,6 +30,7 @@ int WmvOutput::open(const OutputOpenParams& params, const char** failureKey)
         *failureKey = "wmvErr";
         return 0;
     }
+    framesPerSecond_ = params.framesPerSecond;
     bytesPerSecond_ = params.capture.avgBytesPerSecond ? params.capture.avgBytesPerSecond : 1;
     blockAlign_ = params.capture.blockAlign ? params.capture.blockAlign : 2;
     queue_.reset(sound_ ? kQueueBytes : 0);
@@ -89,11 +91,18 @@ void WmvOutput::videoFrame(VideoFrameJob& job)
     const ScreenFrame& frame = grabber.frame();
     {
         SessionGuard g(*job.lock);
-        // The picture track starts at 0 with the sound track, so the first
-        // picture also covers the moment before its slot came due; every
-        // later one shows from the moment it was taken.
-        const uint32_t ms = picturesWritten_ ? job.elapsedMs : 0;
-        job.produced = writer_.WriteVideo(ms, frame.bits, frame.imageSize) != 0;
+        // A change on the screen shows in the first picture taken after it,
+        // up to a frame period later: shown half a period before the moment
+        // it was taken, a picture is on average neither early nor late
+        // against the sound. The picture track starts at 0 with the sound
+        // track, so the first picture also covers the moment before its slot
+        // came due. Each lasts to the end of the slots counted with it, so the
+        // file ends where the recorded time does, also when the last tick came
+        // late.
+        const uint32_t halfPeriod = framePeriodMs(framesPerSecond_) / 2;
+        const uint32_t ms = picturesWritten_ && job.elapsedMs > halfPeriod ? job.elapsedMs - halfPeriod : 0;
+        const uint32_t end = frameTimestampMs(job.framesCounted + job.advance, framesPerSecond_);
+        job.produced = writer_.WriteVideo(ms, frame.bits, frame.imageSize, end > ms ? end - ms : 1) != 0;
         picturesWritten_ += job.produced ? 1 : 0;
         if (sound_) {
             drainSound();

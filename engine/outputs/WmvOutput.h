@@ -38,6 +38,7 @@ private:
 
     WmvWriter writer_;
     bool sound_ = false;
+    int framesPerSecond_ = 15;
     uint32_t bytesPerSecond_ = 1;
     uint32_t blockAlign_ = 2;
     PcmQueue queue_;

@@ -89,7 +89,10 @@ struct WmvWriter::Impl {
     WmvBitmapInfo bitmap;
     int framesPerSecond = 15;
     int64_t nextVideoPts = 0;      // coder time base: one tick per picture slot
-    std::deque<uint32_t> videoMs;  // times of the pictures inside the coder
+    struct PictureTime {
+        uint32_t ms, durationMs;
+    };
+    std::deque<PictureTime> videoMs; // times of the pictures inside the coder
     bool anyVideo = false;
     uint32_t lastVideoMs = 0;
     int64_t lastKeyMs = 0;         // time of the last key picture out of the coder
@@ -228,11 +231,13 @@ struct WmvWriter::Impl {
             if (coder == video) {
                 // The coder keeps no pictures back, so packets leave in the
                 // order the pictures came, each with its own time.
-                const uint32_t ms = videoMs.empty() ? lastVideoMs : videoMs.front();
+                const PictureTime t = videoMs.empty() ? PictureTime{lastVideoMs, 0} : videoMs.front();
                 if (!videoMs.empty())
                     videoMs.pop_front();
+                const uint32_t ms = t.ms;
                 packet->pts = packet->dts = av_rescale_q(ms, AVRational{1, 1000}, stream->time_base);
-                packet->duration = av_rescale_q(1000 / framesPerSecond, AVRational{1, 1000}, stream->time_base);
+                const uint32_t duration = t.durationMs ? t.durationMs : 1000 / framesPerSecond;
+                packet->duration = av_rescale_q(duration, AVRational{1, 1000}, stream->time_base);
                 if (packet->flags & AV_PKT_FLAG_KEY) {
                     lastKeyMs = ms;
                     keySeen = true;
@@ -350,7 +355,7 @@ int WmvWriter::Open(const char* path, const WmvBitmapInfo& picture, int framesPe
     return 1;
 }
 
-int WmvWriter::WriteVideo(uint32_t ms, const uint8_t* bits, size_t length)
+int WmvWriter::WriteVideo(uint32_t ms, const uint8_t* bits, size_t length, uint32_t durationMs)
 {
     if (!IsOpen() || !bits)
         return 0;
@@ -374,7 +379,7 @@ int WmvWriter::WriteVideo(uint32_t ms, const uint8_t* bits, size_t length)
     const int64_t periodMs = 1000 / m.framesPerSecond;
     const bool keyDue = !m.keySeen || ms - m.lastKeyMs + periodMs > kMaxKeyFrameDistance100ns / 10000;
     m.picture->pict_type = keyDue ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
-    m.videoMs.push_back(ms);
+    m.videoMs.push_back({ms, durationMs});
     m.anyVideo = true;
     m.lastVideoMs = ms;
     if (avcodec_send_frame(m.video, m.picture) < 0 || !m.drain(m.video, m.videoStream))

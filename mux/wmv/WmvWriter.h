@@ -76,9 +76,10 @@ public:
     // cannot be created (the file is then removed).
     int Open(const char* path, const WmvBitmapInfo& picture, int framesPerSecond, int bitRate,
              const WmvWaveFormat* audio);
-    // One picture of biSizeImage bytes shown from `ms` on. Times must grow.
-    // Returns 1 when the picture was taken.
-    int WriteVideo(uint32_t ms, const uint8_t* bits, size_t length);
+    // One picture of biSizeImage bytes shown from `ms` on, for durationMs
+    // (0: one frame period); the file lasts until the last picture's end.
+    // Times must grow. Returns 1 when the picture was taken.
+    int WriteVideo(uint32_t ms, const uint8_t* bits, size_t length, uint32_t durationMs = 0);
     // PCM from `ms` on, any number of whole sample frames up to
     // kMaxAudioBlock bytes. A later start than the sound written so far is
     // filled with silence. Returns 1 when the sound was taken.

@@ -232,11 +232,12 @@ TEST_F(WmvWriterTest, SampleTimesAreMillisecondsInHundredNanosecondUnits)
     EXPECT_EQ(0, WmvWriter::SampleTime100ns(0));
     EXPECT_EQ(int64_t(0xFFFFFFFFu) * 10000, WmvWriter::SampleTime100ns(0xFFFFFFFFu));
 
-    // Pictures at 0, 1500 and 3100 ms show at those times.
+    // Pictures at 0, 1500 and 3100 ms show at those times; the last one for
+    // the 250 ms it was given, and the file ends with it.
     ASSERT_EQ(1, writer.Open(path.c_str(), bitmapOf(64, 48, 24), 15, 100000, nullptr));
     for (uint32_t ms : {0u, 1500u, 3100u}) {
         const auto px = makePicture(64, 48, 24, Rgb{10, 200, 10}, Rgb{10, 10, 10}, int(ms / 100));
-        ASSERT_EQ(1, writer.WriteVideo(ms, px.data(), px.size()));
+        ASSERT_EQ(1, writer.WriteVideo(ms, px.data(), px.size(), ms == 3100 ? 250 : 0));
     }
     // Times must grow.
     const auto px = makePicture(64, 48, 24, Rgb{0, 0, 0}, Rgb{0, 0, 0});
@@ -246,6 +247,7 @@ TEST_F(WmvWriterTest, SampleTimesAreMillisecondsInHundredNanosecondUnits)
     ASSERT_EQ(3u, t.pts.size());
     EXPECT_NEAR(1.5, t.pts[1] - t.pts[0], 0.0005);
     EXPECT_NEAR(3.1, t.pts[2] - t.pts[0], 0.0005);
+    EXPECT_NEAR(3.35, std::atof(probeEntry(path, nullptr, "format", "duration").c_str()), 0.0015);
 }
 
 TEST_F(WmvWriterTest, SoundBlocksOfAnySizeUpToTheLargestAllReachTheFile)
