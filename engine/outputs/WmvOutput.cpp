@@ -85,9 +85,10 @@ void WmvOutput::videoFrame(VideoFrameJob& job)
         job.cursor->burnIn(grabber);
     }
     grabber.scaleToOutput();
-    // The whole picture is converted every time, so the record of what
-    // changed is not needed.
-    grabber.clearOutputChanges();
+    // Only what changed since the last picture is converted again; the
+    // cursor's drawing and removal are among the changes.
+    const std::vector<Rect>& changed = grabber.outputChanges();
+    const WmvChanges changes{changed.data(), changed.size()};
     const ScreenFrame& frame = grabber.frame();
     {
         SessionGuard g(*job.lock);
@@ -102,7 +103,7 @@ void WmvOutput::videoFrame(VideoFrameJob& job)
         const uint32_t halfPeriod = framePeriodMs(framesPerSecond_) / 2;
         const uint32_t ms = picturesWritten_ && job.elapsedMs > halfPeriod ? job.elapsedMs - halfPeriod : 0;
         const uint32_t end = frameTimestampMs(job.framesCounted + job.advance, framesPerSecond_);
-        job.produced = writer_.WriteVideo(ms, frame.bits, frame.imageSize, end > ms ? end - ms : 1) != 0;
+        job.produced = writer_.WriteVideo(ms, frame.bits, frame.imageSize, end > ms ? end - ms : 1, &changes) != 0;
         picturesWritten_ += job.produced ? 1 : 0;
         if (sound_) {
             drainSound();
@@ -111,6 +112,9 @@ void WmvOutput::videoFrame(VideoFrameJob& job)
             wroteSinceFrame_ = false;
         }
     }
+    // A refused picture leaves the changes spent as well: the writer takes
+    // the next picture whole after a failure, and never skips one it took.
+    grabber.clearOutputChanges();
     if (job.cursor)
         job.cursor->restore(grabber);
 }

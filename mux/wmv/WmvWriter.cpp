@@ -6,11 +6,12 @@
 #include <cstring>
 #include <deque>
 
+#include "video/ColorConvert.h"
+
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
 #include <libavutil/channel_layout.h>
-#include <libswscale/swscale.h>
 }
 
 namespace quillet {
@@ -21,14 +22,9 @@ namespace {
 // are left out.
 constexpr int kAudioBitRates[] = {24000, 32000, 40000, 48000, 64000, 80000, 96000, 128000, 160000, 192000};
 
-AVPixelFormat pixelFormatFor(uint16_t bitCount)
+bool takesDepth(uint16_t bitCount)
 {
-    switch (bitCount) {
-    case 16: return AV_PIX_FMT_RGB555LE; // x-R-G-B words, blue in the low bits
-    case 24: return AV_PIX_FMT_BGR24;
-    case 32: return AV_PIX_FMT_BGR0;
-    default: return AV_PIX_FMT_NONE;
-    }
+    return bitCount == 16 || bitCount == 24 || bitCount == 32;
 }
 
 AVCodecContext* openAudioCoder(const AVCodec* codec, const WmvWaveFormat& wf, int bitRate, bool globalHeader)
@@ -78,7 +74,8 @@ struct WmvWriter::Impl {
     AVCodecContext* sound = nullptr;
     AVStream* videoStream = nullptr;
     AVStream* soundStream = nullptr;
-    SwsContext* sws = nullptr;
+    // 5-5-5 pictures are widened to 32 bits before the conversion.
+    Rgb555Expander expander;
     AVFrame* picture = nullptr;
     AVFrame* soundFrame = nullptr;
     AVPacket* packet = nullptr;
@@ -94,6 +91,7 @@ struct WmvWriter::Impl {
     };
     std::deque<PictureTime> videoMs; // times of the pictures inside the coder
     bool anyVideo = false;
+    bool convertWhole = true;      // the 4:2:0 picture does not hold the last one taken
     uint32_t lastVideoMs = 0;
     int64_t lastKeyMs = 0;         // time of the last key picture out of the coder
     bool keySeen = false;
@@ -113,8 +111,6 @@ struct WmvWriter::Impl {
         fmt = nullptr;
         avcodec_free_context(&video);
         avcodec_free_context(&sound);
-        sws_freeContext(sws);
-        sws = nullptr;
         av_frame_free(&picture);
         av_frame_free(&soundFrame);
         av_packet_free(&packet);
@@ -189,12 +185,11 @@ struct WmvWriter::Impl {
     // The conversions from what the recording hands in to what the coders take.
     int configureInputs()
     {
-        const AVPixelFormat in = pixelFormatFor(bitmap.biBitCount);
-        sws = sws_getContext(bitmap.biWidth, bitmap.biHeight, in, bitmap.biWidth, bitmap.biHeight,
-                             AV_PIX_FMT_YUV420P, SWS_BILINEAR, nullptr, nullptr, nullptr);
+        if (bitmap.biBitCount == 16 && !expander.set_size(bitmap.biWidth, bitmap.biHeight))
+            return 0;
         picture = av_frame_alloc();
         packet = av_packet_alloc();
-        if (!sws || !picture || !packet)
+        if (!picture || !packet)
             return 0;
         picture->format = AV_PIX_FMT_YUV420P;
         picture->width = bitmap.biWidth;
@@ -274,6 +269,34 @@ struct WmvWriter::Impl {
         return avcodec_send_frame(sound, soundFrame) >= 0 && drain(sound, soundStream);
     }
 
+    // Brings the 4:2:0 picture up to date with a bottom-up RGB one: whole, or
+    // where it changed.
+    int convert(const uint8_t* bits, const WmvChanges* changes)
+    {
+        if (changes && changes->count == 0)
+            return 1;
+        const int w = bitmap.biWidth, h = bitmap.biHeight;
+        PixelLayout layout = bitmap.biBitCount == 24 ? PixelLayout::Bgr24 : PixelLayout::Bgra32;
+        if (bitmap.biBitCount == 16) {
+            if (!expander.expand_rgb555(bits))
+                return 0;
+            bits = expander.data();
+        }
+        I420Planes planes;
+        planes.y = picture->data[0];
+        planes.u = picture->data[1];
+        planes.v = picture->data[2];
+        planes.stride_y = picture->linesize[0];
+        planes.stride_u = picture->linesize[1];
+        planes.stride_v = picture->linesize[2];
+        if (!changes)
+            return convert_to_i420(bits, layout, w, h, true, planes);
+        for (size_t i = 0; i < changes->count; ++i)
+            if (!convert_rect_to_i420(bits, layout, w, h, true, changes->rects[i], planes))
+                return 0;
+        return 1;
+    }
+
     // Appends sample frames (interleaved 16-bit, or silence when pcm is null).
     int takeSound(const uint8_t* pcm, size_t frames)
     {
@@ -320,7 +343,7 @@ int WmvWriter::Open(const char* path, const WmvBitmapInfo& picture, int framesPe
 {
     Close();
     if (!path || !*path || framesPerSecond < 1 || bitRate <= 0 || picture.biWidth <= 0 || picture.biHeight <= 0 ||
-        (picture.biWidth | picture.biHeight) & 1 || pixelFormatFor(picture.biBitCount) == AV_PIX_FMT_NONE)
+        (picture.biWidth | picture.biHeight) & 1 || !takesDepth(picture.biBitCount))
         return 0;
     const uint64_t stride = static_cast<uint64_t>(picture.biWidth) * picture.biBitCount / 8;
     if (picture.biSizeImage < stride * static_cast<uint64_t>(picture.biHeight))
@@ -355,21 +378,24 @@ int WmvWriter::Open(const char* path, const WmvBitmapInfo& picture, int framesPe
     return 1;
 }
 
-int WmvWriter::WriteVideo(uint32_t ms, const uint8_t* bits, size_t length, uint32_t durationMs)
+int WmvWriter::WriteVideo(uint32_t ms, const uint8_t* bits, size_t length, uint32_t durationMs,
+                          const WmvChanges* changes)
 {
     if (!IsOpen() || !bits)
         return 0;
     Impl& m = *impl_;
     const WmvBitmapInfo& b = m.bitmap;
-    if (length < b.biSizeImage || (m.anyVideo && ms <= m.lastVideoMs))
+    if (length < b.biSizeImage || (m.anyVideo && ms <= m.lastVideoMs)) {
+        m.convertWhole = true; // this picture's changes are lost to the next one
         return 0;
-    if (av_frame_make_writable(m.picture) < 0)
+    }
+    // The coder may still hold the last picture; then it gets a copy, and
+    // the parts that did not change are already in place either way.
+    if (av_frame_make_writable(m.picture) < 0 || !m.convert(bits, m.convertWhole ? nullptr : changes)) {
+        m.convertWhole = true;
         return m.failed = true, 0;
-    // Rows arrive bottom-up: start at the last stored row, walk backwards.
-    const int stride = b.biWidth * b.biBitCount / 8;
-    const uint8_t* src[1] = {bits + static_cast<ptrdiff_t>(b.biHeight - 1) * stride};
-    const int srcStride[1] = {-stride};
-    sws_scale(m.sws, src, srcStride, 0, b.biHeight, m.picture->data, m.picture->linesize);
+    }
+    m.convertWhole = false;
 
     // The coder's clock counts slots; a picture that covers several slots
     // keeps the rate control's idea of time right.

@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "engine/ScreenFrame.h"
+
 namespace quillet {
 
 // The captured picture as a BITMAPINFOHEADER describes it: rows bottom-up
@@ -26,6 +28,13 @@ struct WmvWaveFormat {
     uint16_t wBitsPerSample = 16;
 };
 
+// What changed in a picture since the previous one: rectangles in upright
+// picture coordinates (row 0 at the top, inclusive right and bottom).
+struct WmvChanges {
+    const Rect* rects = nullptr;
+    size_t count = 0;
+};
+
 // One Windows Media Audio coding the writer can offer for the recording's
 // rate and channels.
 struct WmvAudioChoice {
@@ -41,7 +50,8 @@ int chooseWmvAudio(const std::vector<WmvAudioChoice>& offered, uint32_t targetBy
 
 // Writes a Windows Media file: Windows Media Video 8 pictures and Windows
 // Media Audio 2 sound in an ASF container, coded and muxed by libavcodec and
-// libavformat. Pictures and PCM arrive uncoded with their times in ms.
+// libavformat. Pictures and PCM arrive uncoded with their times in ms; the
+// pictures are converted to 4:2:0 by our own converter, where they changed.
 //
 // Results: 1 success, 0 failure. Not thread-safe: the recording lock
 // serialises all calls. Open and Close print nothing but the console lines
@@ -78,8 +88,11 @@ public:
              const WmvWaveFormat* audio);
     // One picture of biSizeImage bytes shown from `ms` on, for durationMs
     // (0: one frame period); the file lasts until the last picture's end.
+    // With `changes`, only those parts are converted again (none: the same
+    // picture once more); the first picture is always converted whole.
     // Times must grow. Returns 1 when the picture was taken.
-    int WriteVideo(uint32_t ms, const uint8_t* bits, size_t length, uint32_t durationMs = 0);
+    int WriteVideo(uint32_t ms, const uint8_t* bits, size_t length, uint32_t durationMs = 0,
+                   const WmvChanges* changes = nullptr);
     // PCM from `ms` on, any number of whole sample frames up to
     // kMaxAudioBlock bytes. A later start than the sound written so far is
     // filled with silence. Returns 1 when the sound was taken.

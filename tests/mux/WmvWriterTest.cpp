@@ -77,12 +77,12 @@ WmvWaveFormat monoSound()
 
 std::string quoted(const std::string& s) { return "'" + s + "'"; }
 
-// The first decoded picture as RGB, top row first.
-std::vector<uint8_t> firstPictureRgb(const std::string& path)
+// Every decoded picture as RGB, top row first, one after the other.
+std::vector<uint8_t> picturesRgb(const std::string& path)
 {
     std::string out;
-    runCommand("ffmpeg -nostdin -v error -i " + quoted(path) + " -frames:v 1 -f rawvideo -pix_fmt rgb24 -", &out,
-               false);
+    runCommand("ffmpeg -nostdin -v error -i " + quoted(path) + " -vsync passthrough -f rawvideo -pix_fmt rgb24 -",
+               &out, false);
     return std::vector<uint8_t>(out.begin(), out.end());
 }
 
@@ -219,11 +219,49 @@ TEST_F(WmvWriterTest, BottomUpPicturesOfEveryDepthComeBackUprightInTheirColours)
         for (uint32_t ms = 0; ms < 500; ms += 100)
             ASSERT_EQ(1, writer.WriteVideo(ms, px.data(), px.size()));
         ASSERT_EQ(1, writer.Close());
-        const std::vector<uint8_t> rgb = firstPictureRgb(path);
-        ASSERT_EQ(size_t(w * h * 3), rgb.size());
+        const std::vector<uint8_t> rgb = picturesRgb(path);
+        ASSERT_EQ(size_t(w * h * 3) * 5, rgb.size());
         EXPECT_TRUE(near(&rgb[(8 * w + w / 2) * 3], red)) << "top";
         EXPECT_TRUE(near(&rgb[((h - 8) * w + w / 2) * 3], blue)) << "bottom";
     }
+}
+
+TEST_F(WmvWriterTest, OnlyTheChangedPartsOfAPictureAreTakenAgain)
+{
+    const Rgb red{200, 40, 40}, blue{40, 40, 200}, green{40, 200, 40};
+    const int w = 128, h = 96;
+    // A blue square in the top-left quarter; the whole right half turns
+    // green as well, but only the square is reported as changed.
+    std::vector<uint8_t> plain = makePicture(w, h, 32, red, red);
+    std::vector<uint8_t> changed = makePicture(w, h, 32, green, green);
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w / 2; ++x) {
+            uint8_t* p = &changed[(size_t(h - 1 - y) * w + x) * 4];
+            const Rgb c = (x >= 16 && x < 48 && y >= 16 && y < 48) ? blue : red;
+            p[0] = c.b, p[1] = c.g, p[2] = c.r;
+        }
+    const Rect square{16, 16, 47, 47};
+    const WmvChanges onlySquare{&square, 1}, nothing{};
+    ASSERT_EQ(1, writer.Open(path.c_str(), bitmapOf(w, h, 32), 10, 2000000, nullptr));
+    ASSERT_EQ(1, writer.WriteVideo(0, plain.data(), plain.size(), 0, &nothing)) << "the first is taken whole";
+    ASSERT_EQ(1, writer.WriteVideo(100, changed.data(), changed.size(), 0, &onlySquare));
+    ASSERT_EQ(1, writer.WriteVideo(200, changed.data(), changed.size(), 0, &nothing));
+    // A refused picture's changes are not lost: the next one is taken whole.
+    EXPECT_EQ(0, writer.WriteVideo(200, changed.data(), changed.size(), 0, &onlySquare));
+    ASSERT_EQ(1, writer.WriteVideo(300, changed.data(), changed.size(), 0, &nothing));
+    ASSERT_EQ(1, writer.Close());
+
+    const std::vector<uint8_t> rgb = picturesRgb(path);
+    const size_t frame = size_t(w * h * 3);
+    ASSERT_EQ(frame * 4, rgb.size());
+    auto at = [&](int n, int x, int y) { return &rgb[frame * n + (size_t(y) * w + x) * 3]; };
+    EXPECT_TRUE(near(at(0, 32, 32), red));
+    for (int n : {1, 2}) {
+        EXPECT_TRUE(near(at(n, 32, 32), blue)) << n;
+        EXPECT_TRUE(near(at(n, 100, 48), red)) << n << ": not reported, not taken";
+    }
+    EXPECT_TRUE(near(at(3, 32, 32), blue));
+    EXPECT_TRUE(near(at(3, 100, 48), green));
 }
 
 TEST_F(WmvWriterTest, SampleTimesAreMillisecondsInHundredNanosecondUnits)
