@@ -95,6 +95,10 @@ struct WmvWriter::Impl {
     uint32_t lastVideoMs = 0;
     int64_t lastKeyMs = 0;         // time of the last key picture out of the coder
     bool keySeen = false;
+    int stillPictures = 0;         // pictures in a row reported unchanged
+    uint32_t lastCodedMs = 0;
+    PictureTime held{0, 0};        // the latest picture not coded
+    bool holding = false;
 
     WmvWaveFormat wave;
     std::vector<std::vector<float>> pending; // per channel, samples not yet coded
@@ -269,6 +273,33 @@ struct WmvWriter::Impl {
         return avcodec_send_frame(sound, soundFrame) >= 0 && drain(sound, soundStream);
     }
 
+    bool keyDue(uint32_t ms) const
+    {
+        const int64_t periodMs = 1000 / framesPerSecond;
+        return !keySeen || ms - lastKeyMs + periodMs > kMaxKeyFrameDistance100ns / 10000;
+    }
+
+    // Codes the current 4:2:0 picture, shown from `ms` on.
+    int codePicture(uint32_t ms, uint32_t durationMs)
+    {
+        // The coder's clock counts slots; a picture that covers several
+        // slots keeps the rate control's idea of time right.
+        const int64_t slot = av_rescale(ms, framesPerSecond, 1000);
+        picture->pts = std::max(slot, nextVideoPts);
+        nextVideoPts = picture->pts + 1;
+        picture->pict_type = keyDue(ms) ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
+        videoMs.push_back({ms, durationMs});
+        lastCodedMs = ms;
+        holding = false;
+        if (avcodec_send_frame(video, picture) < 0 || !drain(video, videoStream)) {
+            failed = true;
+            return 0;
+        }
+        // What is muxed reaches the file now, so a killed recording keeps it.
+        avio_flush(fmt->pb);
+        return fmt->pb->error < 0 ? 0 : 1;
+    }
+
     // Brings the 4:2:0 picture up to date with a bottom-up RGB one: whole, or
     // where it changed.
     int convert(const uint8_t* bits, const WmvChanges* changes)
@@ -396,23 +427,24 @@ int WmvWriter::WriteVideo(uint32_t ms, const uint8_t* bits, size_t length, uint3
         return m.failed = true, 0;
     }
     m.convertWhole = false;
-
-    // The coder's clock counts slots; a picture that covers several slots
-    // keeps the rate control's idea of time right.
-    const int64_t slot = av_rescale(ms, m.framesPerSecond, 1000);
-    m.picture->pts = std::max(slot, m.nextVideoPts);
-    m.nextVideoPts = m.picture->pts + 1;
-    const int64_t periodMs = 1000 / m.framesPerSecond;
-    const bool keyDue = !m.keySeen || ms - m.lastKeyMs + periodMs > kMaxKeyFrameDistance100ns / 10000;
-    m.picture->pict_type = keyDue ? AV_PICTURE_TYPE_I : AV_PICTURE_TYPE_NONE;
-    m.videoMs.push_back({ms, durationMs});
     m.anyVideo = true;
     m.lastVideoMs = ms;
-    if (avcodec_send_frame(m.video, m.picture) < 0 || !m.drain(m.video, m.videoStream))
-        return m.failed = true, 0;
-    // What is muxed reaches the file now, so a killed recording keeps it.
-    avio_flush(m.fmt->pb);
-    return m.fmt->pb->error < 0 ? 0 : 1;
+
+    // The coder spends a few bits on every block of a picture it is given,
+    // also when nothing changed (a still 1080-row screen costs 600 kbit/s).
+    // A still picture is coded for a second after the last change, which
+    // brings it to full quality, then once a second (and when a key picture
+    // is due) so a killed recording loses little; the pictures between show
+    // the one before, as they would anyway.
+    const bool still = changes && changes->count == 0;
+    m.stillPictures = still ? m.stillPictures + 1 : 0;
+    const bool keyDue = m.keyDue(ms);
+    if (still && !keyDue && m.stillPictures > m.framesPerSecond && ms - m.lastCodedMs < kStillRefreshMs) {
+        m.held = Impl::PictureTime{ms, durationMs};
+        m.holding = true;
+        return 1;
+    }
+    return m.codePicture(ms, durationMs) ? 1 : 0;
 }
 
 int WmvWriter::WriteAudio(uint32_t ms, const uint8_t* bytes, size_t length)
@@ -450,6 +482,10 @@ int WmvWriter::Close()
         if (m.sound && m.pendingSamples > 0 && !m.codeSoundFrame(static_cast<int>(m.pendingSamples)))
             ok = 0;
         if (m.sound && (avcodec_send_frame(m.sound, nullptr) < 0 || !m.drain(m.sound, m.soundStream)))
+            ok = 0;
+        // A still screen at the end: the last picture is coded, so the file
+        // lasts to its end.
+        if (m.holding && !m.codePicture(m.held.ms, m.held.durationMs))
             ok = 0;
         if (avcodec_send_frame(m.video, nullptr) < 0 || !m.drain(m.video, m.videoStream))
             ok = 0;

@@ -64,6 +64,8 @@ public:
     static constexpr size_t kMaxAudioBlock = 0x10000;
     // Buffer window of each stream (ms).
     static constexpr int kBufferWindowMs = 3000;
+    // A still picture is coded again this often (ms).
+    static constexpr uint32_t kStillRefreshMs = 1000;
     static constexpr const char* kReconfigureError = "Error: couldn't reconfigure input format.\n";
 
     WmvWriter();

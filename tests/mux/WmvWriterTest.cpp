@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -264,6 +265,36 @@ TEST_F(WmvWriterTest, OnlyTheChangedPartsOfAPictureAreTakenAgain)
     EXPECT_TRUE(near(at(3, 100, 48), green));
 }
 
+TEST_F(WmvWriterTest, AStillScreenIsCodedLessOftenAndStillLastsItsTime)
+{
+    // Ten seconds at 10 fps of which only the first picture differs from
+    // nothing, then a change at 8 s.
+    const int w = 96, h = 64;
+    const auto grey = makePicture(w, h, 32, Rgb{90, 90, 90}, Rgb{90, 90, 90});
+    const auto marked = makePicture(w, h, 32, Rgb{90, 90, 90}, Rgb{90, 90, 90}, 40);
+    const Rect mark{40, 28, 47, 35};
+    const WmvChanges nothing{}, changed{&mark, 1};
+    ASSERT_EQ(1, writer.Open(path.c_str(), bitmapOf(w, h, 32), 10, 200000, nullptr));
+    for (int i = 0; i < 100; ++i) {
+        const auto& px = i < 80 ? grey : marked;
+        ASSERT_EQ(1, writer.WriteVideo(uint32_t(i * 100), px.data(), px.size(), 0, i == 80 ? &changed : &nothing));
+    }
+    ASSERT_EQ(1, writer.Close());
+    EXPECT_EQ("", decodeErrors(path));
+    const PacketTimes t = packetTimes(path, "v");
+    // The first picture, a second of pictures after it, then one a second;
+    // the change and a second after it, and the last picture at 9.9 s.
+    EXPECT_GE(t.pts.size(), 1u + 10 + 6 + 11);
+    EXPECT_LE(t.pts.size(), 1u + 10 + 8 + 11 + 1);
+    for (size_t i = 1; i < t.pts.size(); ++i)
+        EXPECT_LE(t.pts[i] - t.pts[i - 1], 1.0 + 1e-6) << i;
+    EXPECT_NEAR(8.0, t.pts[size_t(std::find_if(t.pts.begin(), t.pts.end(), [](double p) { return p > 7.95; }) -
+                                  t.pts.begin())],
+                1e-6);
+    EXPECT_NEAR(9.9, t.pts.back(), 1e-6);
+    EXPECT_NEAR(10.0, std::atof(probeEntry(path, nullptr, "format", "duration").c_str()), 0.0015);
+}
+
 TEST_F(WmvWriterTest, SampleTimesAreMillisecondsInHundredNanosecondUnits)
 {
     EXPECT_EQ(15000000, WmvWriter::SampleTime100ns(1500));
@@ -349,17 +380,19 @@ TEST_F(WmvWriterTest, SoundThatStartsLaterThanTheSoundSoFarKeepsItsPlace)
 TEST_F(WmvWriterTest, AKeyFrameComesAtLeastEveryTwentySeconds)
 {
     // A nearly still screen for 50 s at 2 fps, then 1 fps (pictures covering
-    // two slots each).
+    // two slots each); it changes with every tenth picture and is reported
+    // unchanged in between.
     ASSERT_EQ(1, writer.Open(path.c_str(), bitmapOf(64, 48, 32), 2, 50000, nullptr));
+    const WmvChanges nothing{};
     uint32_t ms = 0;
     for (int i = 0; ms <= 50000; ++i) {
         const auto px = makePicture(64, 48, 32, Rgb{90, 90, 90}, Rgb{20, 20, 20}, (i / 10) % 50);
-        ASSERT_EQ(1, writer.WriteVideo(ms, px.data(), px.size()));
+        ASSERT_EQ(1, writer.WriteVideo(ms, px.data(), px.size(), 0, i % 10 ? &nothing : nullptr));
         ms += ms < 25000 ? 500 : 1000;
     }
     ASSERT_EQ(1, writer.Close());
     const PacketTimes t = packetTimes(path, "v");
-    ASSERT_GT(t.pts.size(), 70u);
+    ASSERT_GT(t.pts.size(), 40u);
     ASSERT_TRUE(t.key[0]);
     double lastKey = t.pts[0];
     int keys = 0;
