@@ -76,6 +76,7 @@ struct WmvWriter::Impl {
     AVStream* soundStream = nullptr;
     // 5-5-5 pictures are widened to 32 bits before the conversion.
     Rgb555Expander expander;
+    std::vector<uint8_t> saved; // a region of the 4:2:0 picture before its conversion
     AVFrame* picture = nullptr;
     AVFrame* soundFrame = nullptr;
     AVPacket* packet = nullptr;
@@ -301,9 +302,12 @@ struct WmvWriter::Impl {
     }
 
     // Brings the 4:2:0 picture up to date with a bottom-up RGB one: whole, or
-    // where it changed.
-    int convert(const uint8_t* bits, const WmvChanges* changes)
+    // where it changed. *differs tells whether a pixel of it changed: a
+    // rectangle reported changed may hold what it held (the cursor drawn
+    // again in its place).
+    int convert(const uint8_t* bits, const WmvChanges* changes, bool* differs)
     {
+        *differs = !changes;
         if (changes && changes->count == 0)
             return 1;
         const int w = bitmap.biWidth, h = bitmap.biHeight;
@@ -322,10 +326,49 @@ struct WmvWriter::Impl {
         planes.stride_v = picture->linesize[2];
         if (!changes)
             return convert_to_i420(bits, layout, w, h, true, planes);
-        for (size_t i = 0; i < changes->count; ++i)
-            if (!convert_rect_to_i420(bits, layout, w, h, true, changes->rects[i], planes))
+        for (size_t i = 0; i < changes->count; ++i) {
+            const Rect& r = changes->rects[i];
+            // The converter's own widening to whole 2 x 2 blocks, clipped.
+            const int left = std::max(0, r.left & ~1), top = std::max(0, r.top & ~1);
+            const int right = std::min(w, (r.right + 2) & ~1), bottom = std::min(h, (r.bottom + 2) & ~1);
+            if (left >= right || top >= bottom)
+                continue;
+            if (!*differs)
+                saveRegion(left, top, right, bottom);
+            if (!convert_rect_to_i420(bits, layout, w, h, true, r, planes))
                 return 0;
+            if (!*differs)
+                *differs = !sameAsSaved(left, top, right, bottom);
+        }
         return 1;
+    }
+
+    // The 4:2:0 samples of an even-aligned region, kept to compare with.
+    void saveRegion(int left, int top, int right, int bottom)
+    {
+        saved.clear();
+        forEachRegionRow(left, top, right, bottom,
+                         [&](const uint8_t* row, size_t n) { saved.insert(saved.end(), row, row + n); });
+    }
+    bool sameAsSaved(int left, int top, int right, int bottom)
+    {
+        size_t at = 0;
+        bool same = true;
+        forEachRegionRow(left, top, right, bottom, [&](const uint8_t* row, size_t n) {
+            same = same && std::memcmp(saved.data() + at, row, n) == 0;
+            at += n;
+        });
+        return same;
+    }
+    template <typename Fn>
+    void forEachRegionRow(int left, int top, int right, int bottom, Fn&& fn)
+    {
+        for (int y = top; y < bottom; ++y)
+            fn(picture->data[0] + ptrdiff_t(y) * picture->linesize[0] + left, size_t(right - left));
+        for (int plane = 1; plane <= 2; ++plane)
+            for (int y = top / 2; y < bottom / 2; ++y)
+                fn(picture->data[plane] + ptrdiff_t(y) * picture->linesize[plane] + left / 2,
+                   size_t(right - left) / 2);
     }
 
     // Appends sample frames (interleaved 16-bit, or silence when pcm is null).
@@ -422,7 +465,8 @@ int WmvWriter::WriteVideo(uint32_t ms, const uint8_t* bits, size_t length, uint3
     }
     // The coder may still hold the last picture; then it gets a copy, and
     // the parts that did not change are already in place either way.
-    if (av_frame_make_writable(m.picture) < 0 || !m.convert(bits, m.convertWhole ? nullptr : changes)) {
+    bool differs = true;
+    if (av_frame_make_writable(m.picture) < 0 || !m.convert(bits, m.convertWhole ? nullptr : changes, &differs)) {
         m.convertWhole = true;
         return m.failed = true, 0;
     }
@@ -436,7 +480,7 @@ int WmvWriter::WriteVideo(uint32_t ms, const uint8_t* bits, size_t length, uint3
     // brings it to full quality, then once a second (and when a key picture
     // is due) so a killed recording loses little; the pictures between show
     // the one before, as they would anyway.
-    const bool still = changes && changes->count == 0;
+    const bool still = !differs;
     m.stillPictures = still ? m.stillPictures + 1 : 0;
     const bool keyDue = m.keyDue(ms);
     if (still && !keyDue && m.stillPictures > m.framesPerSecond && ms - m.lastCodedMs < kStillRefreshMs) {

@@ -267,17 +267,19 @@ TEST_F(WmvWriterTest, OnlyTheChangedPartsOfAPictureAreTakenAgain)
 
 TEST_F(WmvWriterTest, AStillScreenIsCodedLessOftenAndStillLastsItsTime)
 {
-    // Ten seconds at 10 fps of which only the first picture differs from
-    // nothing, then a change at 8 s.
+    // Ten seconds at 10 fps of a still picture, then a change at 8 s. Every
+    // other still picture comes with a rectangle reported changed that holds
+    // what it held (a cursor drawn again in its place).
     const int w = 96, h = 64;
     const auto grey = makePicture(w, h, 32, Rgb{90, 90, 90}, Rgb{90, 90, 90});
     const auto marked = makePicture(w, h, 32, Rgb{90, 90, 90}, Rgb{90, 90, 90}, 40);
-    const Rect mark{40, 28, 47, 35};
-    const WmvChanges nothing{}, changed{&mark, 1};
+    const Rect mark{40, 28, 47, 35}, corner{0, 0, 31, 31};
+    const WmvChanges nothing{}, changed{&mark, 1}, redrawn{&corner, 1};
     ASSERT_EQ(1, writer.Open(path.c_str(), bitmapOf(w, h, 32), 10, 200000, nullptr));
     for (int i = 0; i < 100; ++i) {
         const auto& px = i < 80 ? grey : marked;
-        ASSERT_EQ(1, writer.WriteVideo(uint32_t(i * 100), px.data(), px.size(), 0, i == 80 ? &changed : &nothing));
+        const WmvChanges* c = i == 80 ? &changed : (i % 2 ? &redrawn : &nothing);
+        ASSERT_EQ(1, writer.WriteVideo(uint32_t(i * 100), px.data(), px.size(), 0, c));
     }
     ASSERT_EQ(1, writer.Close());
     EXPECT_EQ("", decodeErrors(path));
