@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "capture/synthetic/SyntheticScreen.h"
+#include "engine/QualityLevel.h"
 #include "engine/outputs/PcmQueue.h"
 #include "engine/outputs/WmvOutput.h"
 #include "engine/session/RecordingSession.h"
@@ -132,6 +133,13 @@ TEST(WmvOutput, RecordingWithSoundPlaysWithThePictureSizeAndTheTone)
     if (!haveFfmpeg())
         GTEST_SKIP() << "ffmpeg/ffprobe missing";
     WmvRig rig;
+    // A white 16 x 16 cursor at (240, 40), over the dark top of the screen.
+    CursorImage cursor;
+    cursor.serial = 1;
+    cursor.width = cursor.height = 16;
+    cursor.argb.assign(16 * 16, 0xFFFFFFFFu);
+    rig.screen.setCursor(cursor);
+    rig.screen.setPointer(240, 40);
     ASSERT_EQ(rig.start(), 1);
     EXPECT_EQ(rig.audio.samples, 5512u) << "a quarter second per buffer";
     rig.record(4000);
@@ -148,6 +156,11 @@ TEST(WmvOutput, RecordingWithSoundPlaysWithThePictureSizeAndTheTone)
     EXPECT_EQ(probe(f, "a:0", "stream=codec_name"), "wmav2");
     EXPECT_EQ(probe(f, "a:0", "stream=sample_rate"), "22050");
     EXPECT_EQ(probe(f, "a:0", "stream=channels"), "1");
+    // The cursor is in the picture.
+    const std::string rgb = commandOutput("ffmpeg -v error -i '" + f + "' -frames:v 1 -f rawvideo -pix_fmt gray -");
+    ASSERT_EQ(rgb.size(), 320u * 240u);
+    EXPECT_GT(uint8_t(rgb[48 * 320 + 248]), 200) << "cursor";
+    EXPECT_LT(uint8_t(rgb[48 * 320 + 200]), 100) << "screen";
     // The file lasts what was recorded, within one picture.
     const double recorded = c.framesCounted / 15.0;
     EXPECT_NEAR(std::atof(probe(f, "v:0", "format=duration").c_str()), recorded, 1.0 / 15);
@@ -277,6 +290,60 @@ TEST(WmvOutput, SoundThatArrivesWhilePicturesWaitIsNotLost)
         const std::vector<int16_t> slice(pcm.begin() + long(at), pcm.begin() + long(at + 2205));
         EXPECT_GT(toneEnergy(slice, 440, 22050), 1e5) << "silent at " << double(at) / 22050 << " s";
     }
+}
+
+TEST(WmvOutput, TheWriterGetsTheQualityLevelsRatesAndCodecChoice)
+{
+    for (int level : {0, 2, 4}) {
+        WmvRig rig;
+        WmvOutput* output = nullptr;
+        rig.settings.qualityLevel = level;
+        rig.env.outputFactory = [&](OutputType t) -> std::unique_ptr<MediaOutput> {
+            EXPECT_EQ(t, OutputWmv);
+            auto o = std::make_unique<WmvOutput>();
+            output = o.get();
+            return o;
+        };
+        RecordingSession s(rig.host, rig.env);
+        ASSERT_EQ(s.start(rig.settings, "WMV", true, "", 3), 1) << level;
+        ASSERT_NE(output, nullptr);
+        EXPECT_EQ(output->writer().VideoBitRate(), wmvBitrate(320, 240, level)) << level;
+        EXPECT_EQ(output->writer().CodecChoice(), level > 0 ? 1 : 0) << level;
+        // Every level records 3000 bytes/s or less, which the coder's lowest
+        // rate of 24000 bits/s matches best.
+        EXPECT_EQ(output->writer().AudioBitRate(), 24000) << level;
+        s.stop();
+    }
+}
+
+TEST(WmvOutput, PausedTimeIsLeftOutOfPicturesAndSound)
+{
+    if (!haveFfmpeg())
+        GTEST_SKIP() << "ffmpeg/ffprobe missing";
+    WmvRig rig;
+    ASSERT_EQ(rig.start(), 1);
+    rig.record(1500);
+    ASSERT_EQ(rig.session.pause(), 1);
+    // Two seconds of pause; the sound that comes meanwhile is not kept.
+    for (int i = 0; i < 8; ++i) {
+        rig.clock.now += 250;
+        rig.session.onAudioChunk(&rig.audio, rig.audio.fill(1000));
+        rig.session.frameTick();
+    }
+    ASSERT_EQ(rig.session.start(rig.settings, "WMV", true, "", 3), 1);
+    rig.soundDue = rig.clock.now + 250; // the device went on delivering meanwhile
+    rig.record(1500);
+    const RecordingSession::Counters c = rig.session.counters();
+    ASSERT_EQ(rig.session.stop(), 1);
+    EXPECT_EQ(commandOutput("ffmpeg -nostdin -v error -i '" + rig.file + "' -f null - 2>&1"), "");
+    EXPECT_NEAR(std::atof(probe(rig.file, "v:0", "format=duration").c_str()), c.framesCounted / 15.0, 1.0 / 15);
+    EXPECT_NEAR(c.framesCounted / 15.0, 3.0, 0.1);
+    const std::vector<double> t = packetTimes(rig.file, "v:0");
+    for (size_t i = 1; i < t.size(); ++i)
+        EXPECT_GT(t[i], t[i - 1]) << i;
+    // The sound is the tone alone, nothing of the pause.
+    const std::string raw = commandOutput("ffmpeg -v error -i '" + rig.file + "' -map 0:a:0 -f s16le -");
+    EXPECT_NEAR(double(raw.size() / 2) / 22050, double(rig.soundFrames) / 22050, 0.15);
 }
 
 TEST(PcmQueue, KeepsOrderAcrossTheWrapAndDropsWholeBlocksUntilEmptied)
