@@ -3,6 +3,8 @@
 // sound from the sound side to the video thread.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
@@ -344,6 +346,37 @@ TEST(WmvOutput, PausedTimeIsLeftOutOfPicturesAndSound)
     // The sound is the tone alone, nothing of the pause.
     const std::string raw = commandOutput("ffmpeg -v error -i '" + rig.file + "' -map 0:a:0 -f s16le -");
     EXPECT_NEAR(double(raw.size() / 2) / 22050, double(rig.soundFrames) / 22050, 0.15);
+}
+
+TEST(WmvOutput, TheVideoThreadAndTheSoundShareTheWriter)
+{
+    if (!haveFfmpeg())
+        GTEST_SKIP() << "ffmpeg/ffprobe missing";
+    // The real video thread and clock, with this thread standing in for the
+    // host's delivering sound: under TSan this checks the queue, the clocks
+    // and the writer.
+    WmvRig rig;
+    rig.env.clock = nullptr;
+    rig.env.runVideoThread = true;
+    RecordingSession s(rig.host, rig.env);
+    ASSERT_EQ(s.start(rig.settings, "WMV", true, "", 3), 1);
+    for (int i = 0; i < 12; ++i) {
+        usleep(125 * 1000);
+        AudioBuffer* b = rig.audio.fill(0);
+        int16_t* p = reinterpret_cast<int16_t*>(b->data);
+        for (size_t k = 0; k < b->bytesRecorded / 2; ++k)
+            p[k] = int16_t(8000 * std::sin(2 * M_PI * 440 * double(k) / 22050));
+        s.onAudioChunk(&rig.audio, b);
+        if (i == 4)
+            s.pause();
+        if (i == 6)
+            s.start(rig.settings, "WMV", true, "", 3);
+        s.onStatusTimer();
+    }
+    EXPECT_EQ(s.stop(), 1);
+    EXPECT_EQ(commandOutput("ffmpeg -nostdin -v error -i '" + rig.file + "' -f null - 2>&1"), "");
+    EXPECT_EQ(probe(rig.file, "a:0", "stream=codec_name"), "wmav2");
+    EXPECT_GT(packetTimes(rig.file, "v:0").size(), 5u);
 }
 
 TEST(PcmQueue, KeepsOrderAcrossTheWrapAndDropsWholeBlocksUntilEmptied)
