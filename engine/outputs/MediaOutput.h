@@ -43,8 +43,6 @@ struct VideoFrameJob {
     // next one is expected, (framesCounted + advance + 1) * 1000 / fps.
     uint32_t timestampMs = 0;
     uint32_t endTimestampMs = 0;
-    // The tick's place on the capture clock: now - startTick (ms).
-    uint32_t elapsedMs = 0;
     // Set by an output that writes raw sound itself (takesPcm) when it wrote
     // some during this frame: the PCM bytes now in its sound track.
     bool soundWritten = false;

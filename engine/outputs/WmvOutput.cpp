@@ -10,6 +10,12 @@
 
 namespace quillet {
 
+uint32_t WmvOutput::pictureTimeMs(uint32_t slot, int framesPerSecond)
+{
+    const uint64_t fps = framesPerSecond < 1 ? 1 : static_cast<uint64_t>(framesPerSecond);
+    return slot == 0 ? 0 : static_cast<uint32_t>((4 * uint64_t(slot) - 1) * 1000 / (4 * fps));
+}
+
 int WmvOutput::open(const OutputOpenParams& params, const char** failureKey)
 {
     sound_ = params.sound;
@@ -92,16 +98,7 @@ void WmvOutput::videoFrame(VideoFrameJob& job)
     const ScreenFrame& frame = grabber.frame();
     {
         SessionGuard g(*job.lock);
-        // A change on the screen shows in the first picture taken after it,
-        // up to a frame period later: shown half a period before the moment
-        // it was taken, a picture is on average neither early nor late
-        // against the sound. The picture track starts at 0 with the sound
-        // track, so the first picture also covers the moment before its slot
-        // came due. Each lasts to the end of the slots counted with it, so the
-        // file ends where the recorded time does, also when the last tick came
-        // late.
-        const uint32_t halfPeriod = framePeriodMs(framesPerSecond_) / 2;
-        const uint32_t ms = picturesWritten_ && job.elapsedMs > halfPeriod ? job.elapsedMs - halfPeriod : 0;
+        const uint32_t ms = picturesWritten_ ? pictureTimeMs(job.framesCounted + job.advance, framesPerSecond_) : 0;
         const uint32_t end = frameTimestampMs(job.framesCounted + job.advance, framesPerSecond_);
         job.produced = writer_.WriteVideo(ms, frame.bits, frame.imageSize, end > ms ? end - ms : 1, &changes) != 0;
         picturesWritten_ += job.produced ? 1 : 0;

@@ -32,6 +32,20 @@ public:
 
     const WmvWriter& writer() const { return writer_; }
 
+    // When a picture taken for frame slot `slot` (the slot whose time lies
+    // nearest the capture) shows: a quarter period before the slot's time.
+    // Times on the slot grid give every picture a slot of its own, also for a
+    // reader that counts time in frame periods (ffmpeg does, and complains),
+    // which times taken straight from the clock do not (two pictures 48 ms
+    // apart at 15 fps). A change on the screen shows in the first picture
+    // taken after it, up to a period later, so a picture shown at its slot
+    // is late by half a period on average; half a period earlier would put
+    // it on the boundary between two periods, where such a reader rounds two
+    // pictures into one, so it shows a quarter earlier. The first picture
+    // shows from 0, with the sound; each lasts to the end of its slots, so
+    // the file ends where the recorded time does.
+    static uint32_t pictureTimeMs(uint32_t slot, int framesPerSecond);
+
 private:
     // Writes everything queued; called with the lock held.
     void drainSound();

@@ -367,7 +367,6 @@ void RecordingSession::frameTick()
     uint32_t counted = 0; // before this frame
     uint32_t advance = 0;
     bool key = false;
-    uint32_t elapsed = 0;
     {
         SessionGuard g(lock_);
         const SlotDecision d = decideFrameSlots(now, startTick_, framesCounted_, framesPerSecond_);
@@ -376,7 +375,6 @@ void RecordingSession::frameTick()
         if (d.kind != SlotDecision::Frame)
             return;
         counted = framesCounted_;
-        elapsed = static_cast<uint32_t>(static_cast<int64_t>(now) - startTick_);
         advance = d.target - counted;
         ++framesEncoded_;
         framesSinceKey_ += static_cast<int32_t>(advance);
@@ -413,7 +411,6 @@ void RecordingSession::frameTick()
     // taken, ahead of the sound captured with it.
     job.timestampMs = frameTimestampMs(counted + 1, framesPerSecond_);
     job.endTimestampMs = frameTimestampMs(counted + advance + 1, framesPerSecond_);
-    job.elapsedMs = elapsed;
     output_->videoFrame(job);
 
     bool writerFailed = false;

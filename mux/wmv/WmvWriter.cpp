@@ -6,6 +6,7 @@
 #include <cstring>
 #include <deque>
 
+#include "mux/wmv/TimeInterleaver.h"
 #include "video/ColorConvert.h"
 
 extern "C" {
@@ -80,6 +81,7 @@ struct WmvWriter::Impl {
     AVFrame* picture = nullptr;
     AVFrame* soundFrame = nullptr;
     AVPacket* packet = nullptr;
+    std::unique_ptr<TimeInterleaver<AVPacket*>> order;
     std::string path;
     bool headerWritten = false;
     bool failed = false;
@@ -110,6 +112,9 @@ struct WmvWriter::Impl {
 
     void release()
     {
+        TimeInterleaver<AVPacket*>::Item item;
+        while (order && order->pop(&item, true))
+            av_packet_free(&item.payload);
         if (fmt && fmt->pb)
             avio_closep(&fmt->pb);
         avformat_free_context(fmt);
@@ -253,9 +258,40 @@ struct WmvWriter::Impl {
                     continue;
                 }
             }
-            if (av_interleaved_write_frame(fmt, packet) < 0)
+            AVPacket* held = av_packet_alloc();
+            if (!held)
+                return 0;
+            av_packet_move_ref(held, packet);
+            const int64_t ms = av_rescale_q(held->pts, stream->time_base, AVRational{1, 1000});
+            // Sound that comes more than the buffer window after the pictures
+            // of its time has no place left in the file.
+            if (!order->push(held->stream_index, ms, held))
+                av_packet_free(&held);
+            if (!writeReady(false))
                 return 0;
         }
+    }
+
+    // The file's packets must never go back in time across the streams (the
+    // muxer stops the program otherwise). The library's own interleaving
+    // would hold pictures back for as long as the sound is late, without
+    // bound when the sound device delivers nothing, and a killed recording
+    // would lose them; this one holds them for the buffer window at most.
+    int writeReady(bool all)
+    {
+        TimeInterleaver<AVPacket*>::Item item;
+        bool wrote = false;
+        while (order->pop(&item, all)) {
+            const int r = av_write_frame(fmt, item.payload);
+            av_packet_free(&item.payload);
+            if (r < 0)
+                return 0;
+            wrote = true;
+        }
+        // What is muxed reaches the file now, so a killed recording keeps it.
+        if (wrote)
+            avio_flush(fmt->pb);
+        return fmt->pb->error < 0 ? 0 : 1;
     }
 
     int codeSoundFrame(int samples)
@@ -296,9 +332,7 @@ struct WmvWriter::Impl {
             failed = true;
             return 0;
         }
-        // What is muxed reaches the file now, so a killed recording keeps it.
-        avio_flush(fmt->pb);
-        return fmt->pb->error < 0 ? 0 : 1;
+        return 1;
     }
 
     // Brings the 4:2:0 picture up to date with a bottom-up RGB one: whole, or
@@ -436,6 +470,7 @@ int WmvWriter::Open(const char* path, const WmvBitmapInfo& picture, int framesPe
         if (!impl->addSound(*audio))
             return 0;
     }
+    impl->order = std::make_unique<TimeInterleaver<AVPacket*>>(audio ? 2 : 1, kBufferWindowMs);
     if (!impl->configureInputs()) {
         std::fputs(kReconfigureError, stdout);
         return 0;
@@ -532,6 +567,8 @@ int WmvWriter::Close()
         if (m.holding && !m.codePicture(m.held.ms, m.held.durationMs))
             ok = 0;
         if (avcodec_send_frame(m.video, nullptr) < 0 || !m.drain(m.video, m.videoStream))
+            ok = 0;
+        if (!m.writeReady(true))
             ok = 0;
         if (av_write_trailer(m.fmt) < 0)
             ok = 0;

@@ -379,6 +379,24 @@ TEST(WmvOutput, TheVideoThreadAndTheSoundShareTheWriter)
     EXPECT_GT(packetTimes(rig.file, "v:0").size(), 5u);
 }
 
+TEST(WmvOutput, PicturesShowAQuarterPeriodBeforeTheirSlotEachInASlotOfItsOwn)
+{
+    EXPECT_EQ(WmvOutput::pictureTimeMs(0, 15), 0u);
+    EXPECT_EQ(WmvOutput::pictureTimeMs(1, 15), 50u);
+    EXPECT_EQ(WmvOutput::pictureTimeMs(9, 15), 583u);
+    EXPECT_EQ(WmvOutput::pictureTimeMs(10, 10), 975u);
+    // A reader that counts time in frame periods finds every picture in a
+    // slot of its own.
+    for (int fps : {2, 5, 10, 12, 15, 20, 25}) {
+        int64_t previous = -1;
+        for (uint32_t slot = 1; slot < 2000; ++slot) {
+            const int64_t periods = std::llround(double(WmvOutput::pictureTimeMs(slot, fps)) * fps / 1000);
+            EXPECT_GT(periods, previous) << fps << " fps, slot " << slot;
+            previous = periods;
+        }
+    }
+}
+
 TEST(PcmQueue, KeepsOrderAcrossTheWrapAndDropsWholeBlocksUntilEmptied)
 {
     PcmQueue q(10);
