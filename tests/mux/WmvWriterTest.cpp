@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "mux/wmv/TimeInterleaver.h"
 #include "mux/wmv/WmvWriter.h"
 #include "tests/audio/CodingTestSupport.h"
 #include "tests/mux/MuxTestMedia.h"
@@ -456,6 +457,72 @@ TEST_F(WmvWriterTest, BitRatesAreTheRequestedVideoRateAndTheNearestSoundRate)
     ASSERT_EQ(1, writer.Open(path.c_str(), bitmapOf(320, 240, 32), 15, 100000, &low));
     EXPECT_EQ(24000, writer.AudioBitRate());
     writer.Close();
+}
+
+TEST_F(WmvWriterTest, SoundFarBehindThePicturesNeitherHoldsThemNorBreaksTheFile)
+{
+    // Five seconds of pictures before any sound; then the sound of those five
+    // seconds and more. The muxer would stop the program on a packet back in
+    // time; the pictures leave after the buffer window, the sound they have
+    // passed is left out.
+    ASSERT_EQ(1, writer.Open(path.c_str(), bitmapOf(320, 240, 32), 10, 400000, &wave));
+    for (int i = 0; i < 50; ++i) {
+        const auto px = makePicture(320, 240, 32, Rgb{200, 40, 40}, Rgb{40, 40, 200}, i * 6);
+        ASSERT_EQ(1, writer.WriteVideo(uint32_t(i * 100), px.data(), px.size()));
+    }
+    // Pictures of the first seconds are in the file already (the muxer
+    // keeps the rest of a 3200-byte packet it is filling).
+    EXPECT_GE(packetTimes(path, "v").pts.size(), 5u) << "pictures are not held back for the sound";
+    for (int i = 0; i < 28; ++i) {
+        const auto pcm = tones::makeTonePcm(kRate, 1, kRate / 4, 440, 0.5, i * kRate / 4);
+        ASSERT_EQ(1, writer.WriteAudio(uint32_t(i * 250), pcm.data(), pcm.size()));
+        if (i >= 24) {
+            const auto px = makePicture(320, 240, 32, Rgb{200, 40, 40}, Rgb{40, 40, 200}, i * 6);
+            ASSERT_EQ(1, writer.WriteVideo(uint32_t(5000 + (i - 24) * 250), px.data(), px.size()));
+        }
+    }
+    ASSERT_EQ(1, writer.Close());
+    EXPECT_EQ("", decodeErrors(path));
+    EXPECT_EQ(54u, packetTimes(path, "v").pts.size());
+    const PacketTimes sound = packetTimes(path, "a");
+    ASSERT_FALSE(sound.pts.empty());
+    EXPECT_GT(sound.pts.front(), 1.5) << "the sound of the first seconds is left out";
+    EXPECT_NEAR(7.0, sound.pts.back(), 0.1);
+}
+
+TEST(TimeInterleaver, ReleasesInTimeOrderOnceNoStreamCanComeEarlier)
+{
+    TimeInterleaver<int> order(2, 3000);
+    TimeInterleaver<int>::Item item;
+    ASSERT_TRUE(order.push(0, 0, 100));
+    ASSERT_TRUE(order.push(0, 66, 101));
+    EXPECT_FALSE(order.pop(&item)) << "the sound may still bring something earlier";
+    ASSERT_TRUE(order.push(1, 0, 200));
+    ASSERT_TRUE(order.push(1, 46, 201));
+    std::vector<int> out;
+    while (order.pop(&item))
+        out.push_back(item.payload);
+    // 66 waits: the sound has only reached 46.
+    EXPECT_EQ((std::vector<int>{100, 200, 201}), out);
+    ASSERT_TRUE(order.push(1, 92, 202));
+    ASSERT_TRUE(order.pop(&item));
+    EXPECT_EQ(101, item.payload);
+    EXPECT_FALSE(order.pop(&item)) << "92 waits for the pictures";
+
+    // A stream that falls more than the lag behind no longer holds the other
+    // back, and what it brings from before the packets out is refused.
+    for (int t = 133; t <= 3300; t += 67)
+        ASSERT_TRUE(order.push(0, t, t));
+    std::vector<int> late;
+    while (order.pop(&item))
+        late.push_back(item.payload);
+    EXPECT_EQ((std::vector<int>{202, 133, 200, 267}), late);
+    EXPECT_FALSE(order.push(1, 138, 203));
+    EXPECT_TRUE(order.push(1, 267, 204));
+    EXPECT_FALSE(order.empty());
+    while (order.pop(&item, true))
+        ;
+    EXPECT_TRUE(order.empty());
 }
 
 TEST(WmvAudioChoice, NearestRateWinsAndOnlyAStrictlyNearerOneReplacesIt)
