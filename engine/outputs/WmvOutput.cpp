@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "capture/CursorOverlay.h"
+#include "engine/outputs/CursorBurnIn.h"
 #include "capture/FrameGrabber.h"
 #include "engine/QualityLevel.h"
 #include "engine/session/AudioPacing.h"
@@ -86,11 +86,7 @@ void WmvOutput::drainSound()
 void WmvOutput::videoFrame(VideoFrameJob& job)
 {
     FrameGrabber& grabber = *job.grabber;
-    if (job.cursor) {
-        job.cursor->updateForBurnIn(job.cursorSerial);
-        job.cursor->burnIn(grabber);
-    }
-    grabber.scaleToOutput();
+    drawCursorIn(job);
     // Only what changed since the last picture is converted again; the
     // cursor's drawing and removal are among the changes.
     const std::vector<Rect>& changed = grabber.outputChanges();
@@ -112,8 +108,7 @@ void WmvOutput::videoFrame(VideoFrameJob& job)
     // A refused picture leaves the changes spent as well: the writer takes
     // the next picture whole after a failure, and never skips one it took.
     grabber.clearOutputChanges();
-    if (job.cursor)
-        job.cursor->restore(grabber);
+    takeCursorOut(job);
 }
 
 int WmvOutput::close(uint32_t, int)

@@ -132,6 +132,20 @@ struct Scene {
     pid_t tone = -1, mover = -1;
 };
 
+// Records 640 x 480 at 15 fps with sound from `source` and kills the
+// recorder after `seconds`.
+bool recordAndKill(const std::string& file, const std::string& source, int seconds)
+{
+    const pid_t pid = spawn({cli(), "record", "-o", file, "--fps", "15", "--area", "0,0,640,480", "--sound", "on",
+                             "--source", source, "--no-countdown", "-y"});
+    if (pid <= 0)
+        return false;
+    std::this_thread::sleep_for(std::chrono::seconds(seconds));
+    kill(pid, SIGKILL);
+    waitExit(pid);
+    return true;
+}
+
 void expectPlayable(const std::string& file, double seconds, int fps, bool sound)
 {
     EXPECT_EQ(probe(file, "v:0", "stream=codec_name"), "h264") << file;
@@ -207,12 +221,7 @@ TEST(CliRecording, KilledRecordingsPlayUpToTheLastRefresh)
     for (const char* ext : {"mp4", "flv"}) {
         Scene scene(40);
         const std::string file = scene.folder + "killed." + ext;
-        const pid_t pid = spawn({cli(), "record", "-o", file, "--fps", "15", "--area", "0,0,640,480", "--sound", "on",
-                                 "--source", source, "--no-countdown", "-y"});
-        ASSERT_GT(pid, 0);
-        std::this_thread::sleep_for(std::chrono::seconds(25));
-        kill(pid, SIGKILL);
-        waitExit(pid);
+        ASSERT_TRUE(recordAndKill(file, source, 25));
         std::string out;
         EXPECT_EQ(run("ffmpeg -v error -xerror -i '" + file + "' -f null -", &out), 0) << ext << ": " << out;
         const double duration = std::atof(probe(file, "v:0", "format=duration").c_str());
@@ -437,13 +446,7 @@ TEST(CliRecording, WmvCarriesTheScreenAndTheMicrophoneAndStaysInSync)
     kill(tone, SIGTERM);
     waitExit(tone);
     ASSERT_EQ(rc, 0) << out;
-    EXPECT_EQ(probe(file, "v:0", "format=format_name"), "asf");
-    EXPECT_EQ(probe(file, "v:0", "stream=codec_name"), "wmv2");
-    EXPECT_EQ(probe(file, "v:0", "stream=width"), "640");
-    EXPECT_EQ(probe(file, "v:0", "stream=height"), "480");
-    EXPECT_EQ(probe(file, "a:0", "stream=codec_name"), "wmav2");
-    EXPECT_EQ(probe(file, "a:0", "stream=sample_rate"), "22050");
-    EXPECT_EQ(probe(file, "a:0", "stream=channels"), "1");
+    test::expectWmvStreams(file, 640, 480);
     EXPECT_EQ(run("ffmpeg -v error -i '" + file + "' -f null -", &out), 0);
     EXPECT_EQ(out, "");
     // 90 frame slots at 15 fps: the file lasts 6 s, within one picture.
@@ -465,12 +468,7 @@ TEST(CliRecording, AKilledWmvRecordingPlaysWhatWasWritten)
     const std::string source = computerSoundIndex();
     Scene scene(10);
     const std::string file = scene.folder + "killed.wmv";
-    const pid_t pid = spawn({cli(), "record", "-o", file, "--fps", "15", "--area", "0,0,640,480", "--sound", "on",
-                             "--source", source, "--no-countdown", "-y"});
-    ASSERT_GT(pid, 0);
-    std::this_thread::sleep_for(std::chrono::seconds(5));
-    kill(pid, SIGKILL);
-    waitExit(pid);
+    ASSERT_TRUE(recordAndKill(file, source, 5));
     // The file's final header and index were never written; what was
     // written before the kill plays.
     std::string out;
