@@ -1,6 +1,7 @@
 #include "engine/outputs/FlvOutput.h"
 #include "engine/outputs/ImageOutput.h"
 #include "engine/outputs/Mp4Output.h"
+#include "engine/outputs/SwfOutput.h"
 #include "engine/outputs/MediaOutputFactory.h"
 #include "engine/outputs/WmvOutput.h"
 
@@ -12,8 +13,9 @@ std::unique_ptr<MediaOutput> createMediaOutput(OutputType type)
     case OutputMp4: return std::make_unique<Mp4Output>();
     case OutputFlv: return std::make_unique<FlvOutput>();
     case OutputImages: return std::make_unique<ImageOutput>();
+    case OutputSwf: return std::make_unique<SwfOutput>();
     case OutputWmv: return std::make_unique<WmvOutput>();
-    default: return nullptr; // AVI, SWF and the own record file have no writer yet
+    default: return nullptr; // AVI and the own record file have no writer yet
     }
 }
 
