@@ -471,6 +471,7 @@ TEST(CliRecording, FlashAndClickStayTogetherAfterAMinute)
     std::string report;
     // Every click from the start to past the minute: no drift between them.
     expectSynchronised(avOffsets("mp4", 68, 0.5, &report), report);
+    expectSynchronised(avOffsets("wmv", 68, 0.5, &report), report);
 }
 
 TEST(CliRecording, WmvCarriesTheScreenAndTheMicrophoneAndStaysInSync)
