@@ -43,6 +43,7 @@ int WmvOutput::open(const OutputOpenParams& params, const char** failureKey)
     piece_.assign(sound_ ? kPieceBytes : 0, 0);
     soundBytes_ = 0;
     picturesWritten_ = 0;
+    closeFailed_ = false;
     return 1;
 }
 
@@ -118,7 +119,10 @@ int WmvOutput::close(uint32_t, int)
     // Sound captured after the last picture still belongs to the recording.
     if (sound_)
         drainSound();
-    return writer_.Close();
+    // The writer forgets everything at its close, also that the end of the
+    // file could not be written.
+    closeFailed_ = !writer_.Close();
+    return closeFailed_ ? 0 : 1;
 }
 
 } // namespace quillet

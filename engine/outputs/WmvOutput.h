@@ -28,7 +28,7 @@ public:
     void soundAac(const uint8_t*, size_t, const uint32_t*, const uint32_t*, int) override {}
     void soundMp3(const uint8_t*, size_t, uint64_t) override {}
     int close(uint32_t framesCounted, int framesPerSecond) override;
-    bool failed() const override { return writer_.Failed(); }
+    bool failed() const override { return writer_.Failed() || closeFailed_; }
 
     const WmvWriter& writer() const { return writer_; }
 
@@ -60,6 +60,7 @@ private:
     uint64_t soundBytes_ = 0; // PCM bytes in the sound track, silence for lost sound included
     bool wroteSinceFrame_ = false;
     uint32_t picturesWritten_ = 0;
+    bool closeFailed_ = false;
 };
 
 } // namespace quillet

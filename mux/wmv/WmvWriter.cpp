@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <filesystem>
 
 #include "mux/wmv/TimeInterleaver.h"
 #include "video/ColorConvert.h"
@@ -82,7 +83,6 @@ struct WmvWriter::Impl {
     AVFrame* soundFrame = nullptr;
     AVPacket* packet = nullptr;
     std::unique_ptr<TimeInterleaver<AVPacket*>> order;
-    std::string path;
     bool headerWritten = false;
     bool failed = false;
 
@@ -458,7 +458,6 @@ int WmvWriter::Open(const char* path, const WmvBitmapInfo& picture, int framesPe
         return 0;
 
     auto impl = std::make_unique<Impl>();
-    impl->path = path;
     impl->bitmap = picture;
     impl->framesPerSecond = framesPerSecond;
     if (avformat_alloc_output_context2(&impl->fmt, av_guess_format("asf", nullptr, nullptr), nullptr, path) < 0)
@@ -479,7 +478,10 @@ int WmvWriter::Open(const char* path, const WmvBitmapInfo& picture, int framesPe
         return 0;
     if (avformat_write_header(impl->fmt, nullptr) < 0) {
         impl->release();
-        std::remove(path);
+        // Our own empty file goes; a device such as /dev/full stays.
+        std::error_code ec;
+        if (std::filesystem::is_regular_file(path, ec))
+            std::filesystem::remove(path, ec);
         return 0;
     }
     impl->headerWritten = true;

@@ -445,6 +445,23 @@ TEST_F(WmvWriterTest, OpenRefusesWhatItCannotWriteAndLeavesNoFile)
     EXPECT_EQ(1, writer.Close());
 }
 
+TEST_F(WmvWriterTest, AFullDiskIsReported)
+{
+    const std::string full = "/dev/full";
+    if (!std::filesystem::exists(full))
+        GTEST_SKIP() << "no /dev/full";
+    if (writer.Open(full.c_str(), bitmapOf(320, 240, 32), 10, 400000, &wave)) {
+        bool refused = false;
+        for (int i = 0; i < 50 && !refused; ++i) {
+            const auto px = makePicture(320, 240, 32, Rgb{200, 40, 40}, Rgb{40, 40, 200}, i * 6);
+            refused = writer.WriteVideo(uint32_t(i * 100), px.data(), px.size()) == 0;
+        }
+        EXPECT_TRUE(writer.Failed());
+        EXPECT_EQ(0, writer.Close());
+    }
+    EXPECT_TRUE(std::filesystem::exists(full)) << "a device is never removed";
+}
+
 TEST_F(WmvWriterTest, BitRatesAreTheRequestedVideoRateAndTheNearestSoundRate)
 {
     ASSERT_EQ(1, writer.Open(path.c_str(), bitmapOf(320, 240, 32), 15, 803000, &wave));
