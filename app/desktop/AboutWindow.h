@@ -1,0 +1,36 @@
+#pragma once
+#include <QDialog>
+#include <string>
+
+class QLabel;
+class QPushButton;
+
+namespace quillet {
+class Language;
+}
+
+namespace quillet::desktop {
+
+// The About window: the program's version and the update button, whose text
+// names a newer version when the update check found one.
+class AboutWindow : public QDialog {
+    Q_OBJECT
+public:
+    AboutWindow(const Language& language, const std::string& version, QWidget* parent = nullptr);
+
+    // The update button's text; empty keeps the resource text.
+    void setUpdateText(const QString& text);
+    QString updateText() const;
+
+signals:
+    void updateButtonPressed();
+
+private:
+    QLabel* version_ = nullptr;
+    QPushButton* update_ = nullptr;
+};
+
+// The version text "major.minor.build.revision" of this program.
+std::string programVersionText();
+
+} // namespace quillet::desktop
