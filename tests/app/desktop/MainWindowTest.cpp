@@ -1,0 +1,132 @@
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QPlainTextEdit>
+#include <QSignalSpy>
+#include <QToolButton>
+#include <filesystem>
+
+#include "app/core/Language.h"
+#include "app/core/SettingsFile.h"
+#include "app/desktop/CommandIds.h"
+#include "app/desktop/Controls.h"
+#include "app/desktop/FormatList.h"
+#include "app/desktop/MainWindow.h"
+#include "tests/app/desktop/WindowTestSupport.h"
+
+namespace quillet::desktop {
+using testing::ProgramFolder;
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void open(const std::string& stored)
+    {
+        folder_.writeSettings(stored);
+        language_.load();
+        window_ = std::make_unique<MainWindow>(folder_.paths, settings_, language_);
+        window_->show();
+        testing::spinUntil([&] { return window_->isVisible(); }, 2000);
+    }
+    QString tip(int id) { return findControl(window_.get(), id)->toolTip(); }
+    std::string msg(const char* key) { return language_.lookupMessage(key); }
+    QString item(QMenu* menu, int id) { return findCommandItem(menu, id) ? findCommandItem(menu, id)->text() : "<none>"; }
+
+    ProgramFolder folder_;
+    SettingsFile settings_{folder_.paths.settingsFile, folder_.paths.defaultOutputFolder};
+    Language language_{folder_.paths.languageFolder};
+    std::unique_ptr<MainWindow> window_;
+};
+
+TEST_F(MainWindowTest, HotkeyTextsInToolTipsAndTrayMenu)
+{
+    open("");
+    EXPECT_EQ(tip(1000).toStdString(), msg("ToolTip3") + "(F8)");
+    EXPECT_EQ(tip(1010).toStdString(), msg("ToolTip6") + "(F11)");
+    EXPECT_EQ(tip(1035).toStdString(), msg("ToolTip2")) << "no hotkey for Play";
+    QMenu* tray = window_->trayMenu();
+    emit tray->aboutToShow();
+    EXPECT_TRUE(item(tray, kCmdStop).endsWith("(F10)"));
+    EXPECT_TRUE(findCommandItem(tray, kCmdStart)->isEnabled());
+    EXPECT_FALSE(findCommandItem(tray, kCmdPause)->isEnabled()) << "stopped: pause and stop greyed";
+    EXPECT_FALSE(findCommandItem(tray, kCmdStop)->isEnabled());
+    EXPECT_TRUE(findCommandItem(tray, kCmdExit)->isEnabled());
+}
+
+TEST_F(MainWindowTest, HotkeysOffLeaveEmptyParenthesesOnlyInToolTips)
+{
+    open("[HotKey]\nuse=0\n");
+    for (int id : {1000, 1001, 1002, 1010})
+        EXPECT_TRUE(tip(id).endsWith("()")) << id << " " << tip(id).toStdString();
+    QMenu* tray = window_->trayMenu();
+    emit tray->aboutToShow();
+    EXPECT_FALSE(item(tray, kCmdStart).contains('(')) << item(tray, kCmdStart).toStdString();
+}
+
+TEST_F(MainWindowTest, FormatListKeepsTheFileNameInStep)
+{
+    open("[screen]\nSel3=0\n");
+    EXPECT_TRUE(window_->fileBoxText().endsWith(".mp4")) << window_->fileBoxText().toStdString();
+    const QString stem = window_->fileBoxText().chopped(3);
+    auto* list = qobject_cast<FormatList*>(findControl(window_.get(), 1031));
+    EXPECT_EQ(list->itemValue(0), 14024);
+    EXPECT_EQ(FormatList::valueColour(14024), QColor(200, 54, 0));
+    EXPECT_EQ(list->itemValue(3), 0);
+    list->setCurrentIndex(2);
+    EXPECT_EQ(window_->fileBoxText(), stem + "avi");
+    EXPECT_EQ(settings_.store().getInt("screen", "Sel3", -1), 2);
+    auto* info = qobject_cast<QPlainTextEdit*>(findControl(window_.get(), 1011));
+    EXPECT_EQ(info->toPlainText().toStdString(), msg("ginfo2"));
+    list->setCurrentIndex(5);
+    EXPECT_EQ(window_->fileBoxText(), stem + "jpg");
+}
+
+TEST_F(MainWindowTest, SettingsMenuFollowsSoundChoice)
+{
+    open("[Quillet]\na=1\nad=0\n");
+    std::unique_ptr<QMenu> menu(window_->buildSettingsMenu());
+    QAction* sound = findCommandItem(menu.get(), kCmdRecordSound);
+    ASSERT_NE(sound, nullptr);
+    EXPECT_TRUE(sound->isChecked());
+    EXPECT_EQ(sound->text().toStdString(), msg("audio3") + msg("audio1"));
+    EXPECT_EQ(findCommandItem(menu.get(), kCmdUseDefaultDevice), nullptr)
+        << "only offered when the computer's sound is the source";
+    EXPECT_TRUE(findCommandItem(menu.get(), kCmdWholeScreen)->isChecked());
+
+    window_->dispatchCommand(kCmdRecordSound);
+    EXPECT_EQ(settings_.store().getInt("Quillet", "a", -1), 0);
+    menu.reset(window_->buildSettingsMenu());
+    EXPECT_FALSE(findCommandItem(menu.get(), kCmdRecordSound)->isChecked());
+}
+
+TEST_F(MainWindowTest, EscapeKeepsTheWindowAndCloseWhileStoppedEnds)
+{
+    open("");
+    QSignalSpy exit(window_.get(), &MainWindow::exitRequested);
+    QKeyEvent esc(QEvent::KeyPress, Qt::Key_Escape, Qt::NoModifier);
+    QApplication::sendEvent(window_.get(), &esc);
+    EXPECT_TRUE(window_->isVisible());
+    EXPECT_EQ(exit.count(), 0);
+    window_->close();
+    EXPECT_EQ(exit.count(), 1) << "closing while stopped ends the program";
+}
+
+TEST_F(MainWindowTest, LanguageSwitchRetranslatesAndRecordsTheChoice)
+{
+    open("[screen]\nSel3=1\n");
+    const std::string sel = folder_.paths.languageSelectionFile;
+    window_->dispatchCommand(kCmdEnglish);
+    EXPECT_FALSE(std::filesystem::exists(sel)) << "the active language: nothing written";
+
+    window_->dispatchCommand(kCmdChinese);
+    EXPECT_EQ(language_.fileName(), "chinese.ini");
+    EXPECT_TRUE(std::filesystem::exists(sel));
+    auto* list = qobject_cast<FormatList*>(findControl(window_.get(), 1031));
+    EXPECT_EQ(list->currentIndex(), 1) << "the selection survives the refill";
+    EXPECT_EQ(list->currentText().toStdString(), language_.lookupMessage("Typ2"));
+    EXPECT_EQ(tip(1000).toStdString(), language_.lookupMessage("ToolTip3") + "(F8)");
+    EXPECT_EQ(window_->windowTitle().toStdString(), language_.lookupText("Quillet", "Title", nullptr));
+}
+
+} // namespace quillet::desktop

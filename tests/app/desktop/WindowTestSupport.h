@@ -1,0 +1,36 @@
+#pragma once
+#include <QString>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "app/core/AppPaths.h"
+
+namespace quillet::desktop::testing {
+
+// A private program folder for one test: its own settings file, output
+// folder and a copy of the shipped language files (a language switch then
+// writes its own sel.ini).
+struct ProgramFolder {
+    ProgramFolder();
+    ~ProgramFolder();
+    void writeSettings(const std::string& text) const;
+    std::string readSettings() const;
+
+    std::filesystem::path root;
+    AppPaths paths;
+};
+
+// Answers the next message box that opens within timeoutMs: records its text
+// and presses the button with that role (the escape button when none is
+// given). Returns at once; the answer happens from the event loop.
+struct BoxWatch {
+    QString text;
+    bool seen = false;
+};
+void answerNextBox(BoxWatch* watch, int timeoutMs = 3000);
+
+// Runs the event loop until done() or the time is up; returns done().
+bool spinUntil(const std::function<bool()>& done, int timeoutMs);
+
+} // namespace quillet::desktop::testing
