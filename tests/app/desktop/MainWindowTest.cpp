@@ -21,6 +21,7 @@ using testing::ProgramFolder;
 
 class MainWindowTest : public ::testing::Test {
 protected:
+    void SetUp() override { QUILLET_NEEDS_DESKTOP(); }
     void open(const std::string& stored)
     {
         folder_.writeSettings(stored);

@@ -45,6 +45,7 @@ class RenderedTexts : public ::testing::TestWithParam<const char*> {
 protected:
     void SetUp() override
     {
+        QUILLET_NEEDS_DESKTOP();
         language_.writeSelection(GetParam());
         language_.load();
         ASSERT_EQ(language_.fileName(), GetParam());

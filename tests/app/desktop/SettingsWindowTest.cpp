@@ -18,6 +18,7 @@ using testing::ProgramFolder;
 
 class SettingsWindowTest : public ::testing::Test {
 protected:
+    void SetUp() override { QUILLET_NEEDS_DESKTOP(); }
     void open(const std::string& stored)
     {
         folder_.writeSettings(stored);

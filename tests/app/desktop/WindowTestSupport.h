@@ -8,6 +8,12 @@
 
 namespace quillet::desktop::testing {
 
+// Set by the test program's main when the test desktop is there.
+extern bool g_haveDesktop;
+#define QUILLET_NEEDS_DESKTOP()                                                                                      \
+    if (!::quillet::desktop::testing::g_haveDesktop)                                                                 \
+    GTEST_SKIP() << "needs the test desktop (run under scripts/test-env.sh)"
+
 // A private program folder for one test: its own settings file, output
 // folder and a copy of the shipped language files (a language switch then
 // writes its own sel.ini).
