@@ -12,10 +12,6 @@
 #include "app/desktop/ResourceTexts.h"
 #include "app/desktop/Translator.h"
 
-#ifndef QUILLET_VERSION_TEXT
-#define QUILLET_VERSION_TEXT "1.0"
-#endif
-
 namespace quillet::desktop {
 namespace {
 
@@ -33,18 +29,6 @@ W* aboutControl(W* w, int id)
 }
 
 } // namespace
-
-std::string programVersionText()
-{
-    // Four numbers, as a file version has them.
-    std::string v = QUILLET_VERSION_TEXT;
-    int dots = 0;
-    for (char c : v)
-        dots += c == '.';
-    for (; dots < 3; ++dots)
-        v += ".0";
-    return v;
-}
 
 AboutWindow::AboutWindow(const Language& language, const std::string& version, QWidget* parent) : QDialog(parent)
 {
@@ -77,14 +61,18 @@ AboutWindow::AboutWindow(const Language& language, const std::string& version, Q
     label.replace(QString::fromLatin1(kVersionPlaceholder), fromUtf8(version));
     version_->setText(label);
 
+    // Only an offer of a newer version gives the button something to do.
+    update_->setEnabled(false);
     connect(ok, &QPushButton::clicked, this, &QDialog::accept);
     connect(update_, &QPushButton::clicked, this, &AboutWindow::updateButtonPressed);
 }
 
 void AboutWindow::setUpdateText(const QString& text)
 {
-    if (!text.isEmpty())
-        update_->setText(text);
+    if (text.isEmpty())
+        return;
+    update_->setText(text);
+    update_->setEnabled(true);
 }
 
 QString AboutWindow::updateText() const

@@ -18,7 +18,8 @@ class AboutWindow : public QDialog {
 public:
     AboutWindow(const Language& language, const std::string& version, QWidget* parent = nullptr);
 
-    // The update button's text; empty keeps the resource text.
+    // Shows an offer of a newer version on the update button (and enables
+    // it); an empty text keeps the button as it is.
     void setUpdateText(const QString& text);
     QString updateText() const;
 
@@ -29,8 +30,5 @@ private:
     QLabel* version_ = nullptr;
     QPushButton* update_ = nullptr;
 };
-
-// The version text "major.minor.build.revision" of this program.
-std::string programVersionText();
 
 } // namespace quillet::desktop

@@ -14,6 +14,7 @@
 
 #include "app/core/AppPaths.h"
 #include "app/core/Language.h"
+#include "app/core/ProgramVersion.h"
 #include "app/core/SettingsFile.h"
 #include "app/desktop/CommandIds.h"
 #include "app/desktop/Controls.h"
@@ -26,6 +27,7 @@
 #include "app/desktop/ResourceTexts.h"
 #include "app/desktop/SettingsWindow.h"
 #include "app/desktop/TrayIcon.h"
+#include "app/update/UpdateNotice.h"
 #include "audio/input/AudioPlatform.h"
 #include "capture/x11/X11Screen.h"
 #include "engine/RecordSettings.h"
@@ -123,6 +125,12 @@ MainWindow::MainWindow(const AppPaths& paths, SettingsFile& settings, Language& 
     statusTimer_.setInterval(kStatusPeriodMs);
     connect(&statusTimer_, &QTimer::timeout, this, &MainWindow::statusTick);
     setButtonsForState(RecordingSession::Stopped);
+
+    // The update check: hidden, it asks once (when a host is configured) and
+    // reports through the tray callback.
+    notice_ = new UpdateNotice(this, UpdateConfig::fromSettings(settings_.store(), programVersionText()));
+    connect(notice_, &UpdateNotice::trayCallback, this, &MainWindow::trayCallback);
+    notice_->start();
 }
 
 MainWindow::~MainWindow()
@@ -396,8 +404,9 @@ void MainWindow::trayCallback(int first, int second)
         return;
     }
     if (first == kNoticeUpdate) {
-        // The update check's notice arrives here; the About window shows it
-        // the next time it opens.
+        // (4445, 102), the page's request for an upgrade, needs nothing here.
+        if (second == kNoticeUpdateRefresh)
+            refreshAboutOffer();
         return;
     }
     if (first == kNoticeAreaChanged && second == kNoticeAreaChangedCode) {

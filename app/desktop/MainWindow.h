@@ -27,6 +27,7 @@ class AudioInput;
 class Language;
 class RecordingSession;
 class SettingsFile;
+class UpdateNotice;
 class X11Screen;
 }
 
@@ -106,6 +107,7 @@ private:
     void switchLanguage(const char* fileName);
     void openSettingsWindow();
     void showAbout();
+    void refreshAboutOffer();
     void toggleRecordSound();
     void toggleDefaultDevice();
     void statusTick();
@@ -147,6 +149,7 @@ private:
     TrayIcon* tray_ = nullptr;
     QMenu* trayMenu_ = nullptr;
     QTimer statusTimer_;
+    UpdateNotice* notice_ = nullptr;
     QPointer<AboutWindow> about_;
     QPointer<SettingsWindow> settingsWindow_;
 };

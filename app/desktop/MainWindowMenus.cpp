@@ -11,6 +11,7 @@
 
 #include "app/core/AppPaths.h"
 #include "app/core/Language.h"
+#include "app/core/ProgramVersion.h"
 #include "app/core/SettingsFile.h"
 #include "app/desktop/AboutWindow.h"
 #include "app/desktop/CommandIds.h"
@@ -23,6 +24,7 @@
 #include "app/desktop/ResourceTexts.h"
 #include "app/desktop/SettingsWindow.h"
 #include "app/desktop/TrayIcon.h"
+#include "app/update/UpdateNotice.h"
 #include "capture/x11/X11Screen.h"
 #include "engine/SettingsKeys.h"
 #include "engine/session/RecordingSession.h"
@@ -262,8 +264,22 @@ void MainWindow::showAbout()
     }
     AboutWindow window(language_, programVersionText(), this);
     about_ = &window;
+    refreshAboutOffer();
+    connect(&window, &AboutWindow::updateButtonPressed, this, [this, &window] {
+        if (notice_ && notice_->acceptOffer())
+            window.accept();
+    });
     window.exec();
     about_ = nullptr;
+}
+
+void MainWindow::refreshAboutOffer()
+{
+    if (!about_ || !notice_)
+        return;
+    const UpdateOffer offer = notice_->aboutOffer(language_);
+    if (offer.offered)
+        about_->setUpdateText(offer.buttonText);
 }
 
 void MainWindow::toggleRecordSound()

@@ -46,7 +46,7 @@ const ResourceEntry kEntries[] = {
     {kAboutCaption, 1, "确定", false},
     {kAboutCaption, 1050, "Quillet 5.--", false},
     {kAboutCaption, 1051, "屏幕录像软件", false},
-    {kAboutCaption, 1052, "检查更新", false},
+    {kAboutCaption, 1052, "更新", false},
     // Menu commands.
     {kCommand, kCmdStart, "开始录制", true},
     {kCommand, kCmdPause, "暂停录制", true},

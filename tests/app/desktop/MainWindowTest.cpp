@@ -4,6 +4,8 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTimer>
 #include <QSignalSpy>
 #include <QToolButton>
 #include <filesystem>
@@ -13,7 +15,9 @@
 #include "app/desktop/CommandIds.h"
 #include "app/desktop/Controls.h"
 #include "app/desktop/FormatList.h"
+#include "app/desktop/AboutWindow.h"
 #include "app/desktop/MainWindow.h"
+#include "tests/app/update/LocalHttpServer.h"
 #include "tests/app/desktop/WindowTestSupport.h"
 
 namespace quillet::desktop {
@@ -128,6 +132,36 @@ TEST_F(MainWindowTest, LanguageSwitchRetranslatesAndRecordsTheChoice)
     EXPECT_EQ(list->currentText().toStdString(), language_.lookupMessage("Typ2"));
     EXPECT_EQ(tip(1000).toStdString(), language_.lookupMessage("ToolTip3") + "(F8)");
     EXPECT_EQ(window_->windowTitle().toStdString(), language_.lookupText("Quillet", "Title", nullptr));
+}
+
+// The update check runs from the main window; the About window's update
+// button names the newer version it found.
+TEST_F(MainWindowTest, AboutWindowShowsTheUpdateOffer)
+{
+    const std::string body = "<html><head><title>Quillet Max:9.1.0.0 news</title></head><BODY >news</BODY></html>";
+    test::LocalHttpServer server(test::LocalHttpServer::reply(
+        "HTTP/1.0 200 OK\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body));
+    open("[Update]\nHost=127.0.0.1:" + std::to_string(server.port()) + "\nPage=news.html\n");
+    ASSERT_TRUE(testing::spinUntil([&] { return server.connections() > 0; }, 5000)) << "no update request";
+    testing::spinUntil([] { return false; }, 500); // the reply is read on this thread
+
+    QString shown;
+    bool enabled = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (auto* about = qobject_cast<AboutWindow*>(QApplication::activeModalWidget())) {
+            auto* button = qobject_cast<QPushButton*>(findControl(about, 1052));
+            shown = button->text();
+            enabled = button->isEnabled();
+            about->reject();
+        }
+    });
+    poll.start(50);
+    window_->dispatchCommand(kCmdAbout);
+    EXPECT_EQ(shown.toStdString(), msg("update2") + "9.1.0.0");
+    EXPECT_TRUE(enabled);
+    ASSERT_EQ(server.requests().size(), 1u);
+    EXPECT_EQ(server.requests()[0].rfind("GET /news.html HTTP/1.0\r\n", 0), 0u) << server.requests()[0];
 }
 
 } // namespace quillet::desktop
