@@ -1,5 +1,6 @@
 #include "app/desktop/Icons.h"
 
+#include <QFont>
 #include <QPainter>
 #include <QPainterPath>
 #include <QPixmap>
@@ -31,6 +32,21 @@ void drawRecorder(QPainter& p, bool lit)
     p.drawPolygon(horn);
     p.setBrush(lit ? kRed : QColor(150, 150, 150));
     p.drawEllipse(QPointF(13, 16), 5.5, 5.5);
+}
+
+// A language's badge: its short name in white on a coloured card.
+void drawBadge(QPainter& p, const QColor& card, const QString& text)
+{
+    p.setBrush(card);
+    p.drawRoundedRect(QRectF(2, 6, 28, 20), 4, 4);
+    QFont f;
+    f.setFamilies({QStringLiteral("DejaVu Sans"), QStringLiteral("WenQuanYi Micro Hei")});
+    f.setPixelSize(14);
+    f.setBold(true);
+    p.setFont(f);
+    p.setPen(Qt::white);
+    p.drawText(QRectF(2, 6, 28, 20), Qt::AlignCenter, text);
+    p.setPen(Qt::NoPen);
 }
 
 void drawIcon(QPainter& p, int id)
@@ -97,32 +113,12 @@ void drawIcon(QPainter& p, int id)
         p.drawPolygon(tip);
         break;
     }
-    case kIconEnglish: {
-        // Blue field with a red and white cross.
-        p.setBrush(QColor(30, 60, 140));
-        p.drawRect(QRectF(2, 7, 28, 18));
-        p.setBrush(Qt::white);
-        p.drawRect(QRectF(2, 14, 28, 4));
-        p.drawRect(QRectF(13, 7, 6, 18));
-        p.setBrush(kRed);
-        p.drawRect(QRectF(2, 15, 28, 2));
-        p.drawRect(QRectF(14.5, 7, 3, 18));
+    case kIconEnglish:
+        drawBadge(p, QColor(30, 60, 140), QStringLiteral("EN"));
         break;
-    }
-    case kIconChinese: {
-        // Red field with a gold star.
-        p.setBrush(QColor(222, 41, 16));
-        p.drawRect(QRectF(2, 7, 28, 18));
-        p.setBrush(QColor(255, 222, 0));
-        QPolygonF star;
-        for (int i = 0; i < 10; ++i) {
-            const qreal r = (i % 2) ? 2.2 : 5.0;
-            const qreal a = -M_PI / 2 + i * M_PI / 5;
-            star << QPointF(9 + r * qCos(a), 14 + r * qSin(a));
-        }
-        p.drawPolygon(star);
+    case kIconChinese:
+        drawBadge(p, QColor(200, 30, 30), QString::fromUtf8("\xe4\xb8\xad")); // the character for "middle"
         break;
-    }
     default: break;
     }
 }
