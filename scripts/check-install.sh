@@ -10,7 +10,7 @@ deb=0
 if [ "${1:-}" = "--deb" ]; then deb=1; shift; fi
 build=$(cd "${1:-build}" && pwd)
 work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
+trap 'chmod -R u+w "$work" 2>/dev/null; rm -rf "$work"' EXIT
 fail() { echo "check-install: FAILED: $*" >&2; exit 1; }
 
 root=$work/root
@@ -48,6 +48,26 @@ selfcheck() {
   grep -qx "selfcheck passed" <<<"$out" || { echo "$out"; fail "$exe selfcheck did not pass"; }
 }
 selfcheck "$root/usr/bin/quillet-cli" "$prog"
+
+# A user who may not write the program's folder keeps the language choice
+# with the settings. As root, try it as the unprivileged user "nobody".
+as_user=()
+if [ "$(id -u)" -eq 0 ]; then
+  command -v setpriv >/dev/null && id nobody >/dev/null 2>&1 && as_user=(setpriv --reuid=nobody --regid="$(id -g nobody)" --clear-groups)
+fi
+if [ "$(id -u)" -ne 0 ] || [ ${#as_user[@]} -gt 0 ]; then
+  chmod 755 "$work"
+  chmod a-w "$prog/Language"
+  userhome=$work/userhome
+  mkdir -p "$userhome/Documents/OrvikClass"
+  printf '[Quillet]\nLanguage=chinese.ini\n' >"$userhome/Documents/OrvikClass/sel.ini"
+  [ ${#as_user[@]} -gt 0 ] && chown -R nobody "$userhome"
+  out=$(cd / && HOME=$userhome XDG_CONFIG_HOME= "${as_user[@]}" "$root/usr/bin/quillet-cli" selfcheck) ||
+    { echo "$out"; fail "selfcheck as a user who cannot write $prog"; }
+  grep -qF "language file:    $prog/Language/chinese.ini" <<<"$out" ||
+    { echo "$out"; fail "the user's own language choice is not read"; }
+  chmod u+w "$prog/Language"
+fi
 echo "check-install: install tree good ($(find "$root" -type f | wc -l) files)"
 
 if [ $deb -eq 1 ]; then

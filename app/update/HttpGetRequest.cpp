@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cstring>
 
+#include "app/update/AsciiText.h"
+
 namespace quillet {
 namespace {
 
@@ -23,22 +25,6 @@ bool findHeaderEnd(std::string_view data, size_t* headerEnd, size_t* bodyStart)
         return false;
     *headerEnd = (p > 0 && data[p - 1] == '\r') ? p - 1 : p;
     *bodyStart = p + 3;
-    return true;
-}
-
-bool equalsNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        unsigned char x = static_cast<unsigned char>(a[i]), y = static_cast<unsigned char>(b[i]);
-        if (x >= 'A' && x <= 'Z')
-            x = static_cast<unsigned char>(x - 'A' + 'a');
-        if (y >= 'A' && y <= 'Z')
-            y = static_cast<unsigned char>(y - 'A' + 'a');
-        if (x != y)
-            return false;
-    }
     return true;
 }
 

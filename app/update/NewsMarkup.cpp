@@ -2,6 +2,8 @@
 
 #include <cstdint>
 
+#include "app/update/AsciiText.h"
+
 namespace quillet {
 namespace {
 
@@ -9,11 +11,6 @@ constexpr std::string_view kReplacement = "\xEF\xBF\xBD";
 constexpr size_t kMaxHrefLength = 2000;
 // A longer "tag" is text: bounds the work a page full of unclosed tags costs.
 constexpr size_t kMaxTagLength = 4096;
-
-char lower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 bool isAlpha(char c)
 {
@@ -33,24 +30,6 @@ bool isHex(char c)
 bool isSpace(char c)
 {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\f';
-}
-
-bool startsWithNoCase(std::string_view s, std::string_view prefix)
-{
-    if (s.size() < prefix.size())
-        return false;
-    for (size_t i = 0; i < prefix.size(); ++i)
-        if (lower(s[i]) != lower(prefix[i]))
-            return false;
-    return true;
-}
-
-size_t findNoCase(std::string_view text, std::string_view needle, size_t from)
-{
-    for (size_t i = from; i + needle.size() <= text.size(); ++i)
-        if (startsWithNoCase(text.substr(i), needle))
-            return i;
-    return std::string_view::npos;
 }
 
 // Length of a well-formed entity at s ("&amp;", "&#38;", "&#x26;"), else 0.
@@ -99,7 +78,7 @@ int readTag(std::string_view s, Tag* tag)
     if (i == nameStart || i - nameStart > 16)
         return 0;
     for (size_t k = nameStart; k < i; ++k)
-        tag->name += lower(s[k]);
+        tag->name += asciiLower(s[k]);
     const size_t attrStart = i;
     char quote = 0;
     const size_t limit = s.size() < kMaxTagLength ? s.size() : kMaxTagLength;

@@ -3,28 +3,10 @@
 #include <charconv>
 #include <cmath>
 
+#include "app/update/AsciiText.h"
+
 namespace quillet {
 namespace {
-
-char lower(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-
-// Position of needle in text ignoring ASCII case (HTML tag names have none).
-size_t findNoCase(std::string_view text, std::string_view needle, size_t from = 0)
-{
-    if (needle.empty() || text.size() < needle.size())
-        return std::string_view::npos;
-    for (size_t i = from; i + needle.size() <= text.size(); ++i) {
-        size_t k = 0;
-        while (k < needle.size() && lower(text[i + k]) == lower(needle[k]))
-            ++k;
-        if (k == needle.size())
-            return i;
-    }
-    return std::string_view::npos;
-}
 
 bool isBlank(char c)
 {

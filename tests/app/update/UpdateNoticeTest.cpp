@@ -20,22 +20,6 @@ namespace {
 namespace fs = std::filesystem;
 using test::LocalHttpServer;
 
-QApplication& app()
-{
-    // The notice needs widgets but no screen: the offscreen platform will do.
-    static int argc = 1;
-    static char name[] = "update_notice_tests";
-    static char* argv[] = {name, nullptr};
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    if (qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR")) {
-        static char runtime[] = "/tmp/quillet_updrt_XXXXXX";
-        if (mkdtemp(runtime))
-            qputenv("XDG_RUNTIME_DIR", runtime);
-    }
-    static QApplication instance(argc, argv);
-    return instance;
-}
-
 // Runs the event loop until done() or timeoutMs; tracks the longest stretch
 // in which the loop did not get round to a 10 ms timer.
 struct Loop {
@@ -78,7 +62,6 @@ std::string expectedRequest(uint16_t port)
 
 class UpdateNoticeTest : public ::testing::Test {
 protected:
-    void SetUp() override { app(); }
 
     UpdateConfig configFor(uint16_t port, int timeoutMs = 5000, const char* host = "127.0.0.1")
     {
@@ -306,3 +289,23 @@ TEST_F(UpdateNoticeTest, ClosingTheWindowMidCheckIsSafe)
 
 } // namespace
 } // namespace quillet
+
+// The notice needs widgets but no screen: the offscreen platform will do. The
+// application lives on main's stack, so it is gone before the process ends.
+int main(int argc, char** argv)
+{
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    char runtime[] = "/tmp/quillet_updrt_XXXXXX";
+    const bool ownRuntime = qEnvironmentVariableIsEmpty("XDG_RUNTIME_DIR") && mkdtemp(runtime);
+    if (ownRuntime)
+        qputenv("XDG_RUNTIME_DIR", runtime);
+    int rc;
+    {
+        QApplication app(argc, argv);
+        ::testing::InitGoogleTest(&argc, argv);
+        rc = RUN_ALL_TESTS();
+    }
+    if (ownRuntime)
+        std::filesystem::remove_all(runtime);
+    return rc;
+}
