@@ -54,7 +54,7 @@ int runDesktopProgram(int argc, char** argv)
     const AppPaths paths = AppPaths::detect();
     paths.createSettingsFolder();
     SettingsFile settings(paths.settingsFile, paths.defaultOutputFolder);
-    Language language(paths.languageFolder);
+    Language language(paths.languageFolder, paths.languageSelectionFile);
     language.load();
 
     std::vector<std::string> args(argv + 1, argv + argc);

@@ -40,7 +40,7 @@ protected:
 
     ProgramFolder folder_;
     SettingsFile settings_{folder_.paths.settingsFile, folder_.paths.defaultOutputFolder};
-    Language language_{folder_.paths.languageFolder};
+    Language language_{folder_.paths.languageFolder, folder_.paths.languageSelectionFile};
     std::unique_ptr<MainWindow> window_;
 };
 
