@@ -350,6 +350,14 @@ void MainWindow::dispatchCommand(int commandId)
         if (stopped)
             showFolderMenu();
         break;
+    case kCmdOpenFolder:
+        if (stopped)
+            openOutputFolder();
+        break;
+    case kCmdChangeFolder:
+        if (stopped)
+            changeFolder();
+        break;
     case kCmdPlay: playChosenFile(); break;
     case kCmdAbout:
     case kCmdSystemAbout: showAbout(); break;

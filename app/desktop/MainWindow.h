@@ -101,6 +101,7 @@ private:
     void prepareTrayMenu();
     void showSettingsMenu();
     void showFolderMenu();
+    void openOutputFolder();
     void changeFolder();
     void playChosenFile();
     void showLanguageMenu();

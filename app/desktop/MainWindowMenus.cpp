@@ -161,14 +161,15 @@ void MainWindow::showFolderMenu()
     addCommandItem(&menu, kCmdChangeFolder);
     translator_.translateMenu(&menu, "path");
     QAction* chosen = menu.exec(QCursor::pos());
-    const int id = chosen ? commandIdOf(chosen) : 0;
-    if (id == kCmdOpenFolder) {
-        const std::string folder = folderOfPath(fileBox_->text().toStdString());
-        if (!folder.empty())
-            player_.openFolder(folder);
-    } else if (id == kCmdChangeFolder) {
-        changeFolder();
-    }
+    if (chosen)
+        dispatchCommand(commandIdOf(chosen));
+}
+
+void MainWindow::openOutputFolder()
+{
+    const std::string folder = folderOfPath(fileBox_->text().toStdString());
+    if (!folder.empty())
+        player_.openFolder(folder);
 }
 
 void MainWindow::changeFolder()

@@ -4,6 +4,8 @@
 #include <QKeyEvent>
 #include <QMenu>
 #include <QPlainTextEdit>
+#include <QFileDialog>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTimer>
 #include <QSignalSpy>
@@ -17,6 +19,7 @@
 #include "app/desktop/FormatList.h"
 #include "app/desktop/AboutWindow.h"
 #include "app/desktop/MainWindow.h"
+#include "app/desktop/SettingsWindow.h"
 #include "tests/app/update/LocalHttpServer.h"
 #include "tests/app/desktop/WindowTestSupport.h"
 
@@ -162,6 +165,68 @@ TEST_F(MainWindowTest, AboutWindowShowsTheUpdateOffer)
     EXPECT_TRUE(enabled);
     ASSERT_EQ(server.requests().size(), 1u);
     EXPECT_EQ(server.requests()[0].rfind("GET /news.html HTTP/1.0\r\n", 0), 0u) << server.requests()[0];
+}
+
+// Runs act on the first modal window of type W that opens while command runs.
+template <class W>
+bool withModal(MainWindow& window, int command, const std::function<void(W*)>& act)
+{
+    bool seen = false;
+    QTimer poll;
+    QObject::connect(&poll, &QTimer::timeout, [&] {
+        if (auto* w = qobject_cast<W*>(QApplication::activeModalWidget()); w && !seen) {
+            seen = true;
+            act(w);
+        }
+    });
+    poll.start(50);
+    window.dispatchCommand(command);
+    return seen;
+}
+
+TEST_F(MainWindowTest, RectangleTypedInTheSettingsWindowIsRecorded)
+{
+    open("");
+    const bool opened = withModal<SettingsWindow>(*window_, kCmdDetailedSettings, [](SettingsWindow* s) {
+        const int ids[4] = {1011, 1012, 1014, 1015};
+        const char* values[4] = {"100", "200", "640", "480"};
+        for (int i = 0; i < 4; ++i)
+            qobject_cast<QLineEdit*>(findControl(s, ids[i]))->setText(values[i]);
+        qobject_cast<QPushButton*>(findControl(s, 1))->click();
+    });
+    ASSERT_TRUE(opened);
+    EXPECT_EQ(window_->captureRect(), (Rect{100, 200, 740, 680}));
+    std::unique_ptr<QMenu> menu(window_->buildSettingsMenu());
+    EXPECT_TRUE(findCommandItem(menu.get(), kCmdSelectArea)->isChecked()) << "an area, not the whole screen";
+
+    window_->dispatchCommand(kCmdWholeScreen);
+    EXPECT_EQ(window_->captureRect().right, window_->captureRect().left);
+}
+
+TEST_F(MainWindowTest, ChangedFolderIsStoredAfterItsWriteTest)
+{
+    open("[screen]\nSel3=0\n");
+    const std::string folder = (folder_.root / "Video").string();
+    std::filesystem::create_directories(folder);
+    const std::string before = settings_.outputFolder();
+    auto choose = [&](const std::string& path) {
+        return withModal<QFileDialog>(*window_, kCmdChangeFolder, [path](QFileDialog* d) {
+            // Typed into the dialog's name field, as a user would.
+            auto* name = d->findChild<QLineEdit*>("fileNameEdit");
+            ASSERT_NE(name, nullptr);
+            name->setText(QString::fromStdString(path));
+            QMetaObject::invokeMethod(d, "accept");
+        });
+    };
+    ASSERT_TRUE(choose(folder + "/talk.FLV"));
+    EXPECT_EQ(settings_.outputFolder(), folder + "/");
+    EXPECT_EQ(window_->formatIndex(), 1) << "the FLV entry is selected";
+    EXPECT_EQ(window_->fileBoxText().toStdString(), folder + "/talk.flv");
+    EXPECT_FALSE(std::filesystem::exists(folder + "/orvikrectest.txt"));
+
+    ASSERT_TRUE(choose(folder + "/still.png"));
+    EXPECT_EQ(window_->formatIndex(), 1) << "png matches no entry";
+    EXPECT_EQ(window_->fileBoxText().toStdString(), folder + "/still.png");
 }
 
 } // namespace quillet::desktop
