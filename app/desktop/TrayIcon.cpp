@@ -11,7 +11,9 @@ namespace quillet::desktop {
 TrayIcon::TrayIcon(QObject* parent) : QObject(parent), icon_(new QSystemTrayIcon(this))
 {
     connect(icon_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason reason) {
-        if (reason == QSystemTrayIcon::DoubleClick)
+        // StatusNotifier hosts report a plain click ("Activate") where an
+        // XEmbed tray reports the double click: both show the window.
+        if (reason == QSystemTrayIcon::DoubleClick || reason == QSystemTrayIcon::Trigger)
             emit callback(0, kTrayLeftDoubleClick);
         else if (reason == QSystemTrayIcon::Context)
             emit callback(0, kTrayRightButtonUp);

@@ -123,10 +123,16 @@ std::vector<std::string> DesktopDriver::environment() const
         const std::string s(*e);
         if (s.rfind("HOME=", 0) == 0 || s.rfind("XDG_RUNTIME_DIR=", 0) == 0 || s.rfind("XDG_CONFIG_HOME=", 0) == 0)
             continue;
+        bool replaced = false;
+        for (const std::string& extra : extraEnvironment)
+            replaced |= s.compare(0, extra.find('=') + 1, extra, 0, extra.find('=') + 1) == 0;
+        if (replaced)
+            continue;
         env.push_back(s);
     }
     env.push_back("HOME=" + home.string());
     env.push_back("XDG_RUNTIME_DIR=" + (root / "run").string());
+    env.insert(env.end(), extraEnvironment.begin(), extraEnvironment.end());
     return env;
 }
 

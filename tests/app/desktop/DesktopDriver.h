@@ -53,6 +53,8 @@ public:
     std::filesystem::path settingsFile; // home/Documents/OrvikClass/Data.ini
     std::filesystem::path recordings;   // home/Videos/Screen
     std::filesystem::path languageFolder;
+    // NAME=VALUE entries added to the program's environment.
+    std::vector<std::string> extraEnvironment;
 
 private:
     std::vector<std::string> environment() const;
