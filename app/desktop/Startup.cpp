@@ -9,10 +9,12 @@
 #include "app/core/AppPaths.h"
 #include "app/core/Language.h"
 #include "app/core/SettingsFile.h"
+#include "app/desktop/CommandIds.h"
 #include "app/desktop/InstanceChannel.h"
 #include "app/desktop/MainWindow.h"
 #include "app/desktop/MessageBoxes.h"
 #include "app/desktop/StartupCommand.h"
+#include "app/desktop/StopSignals.h"
 
 namespace quillet::desktop {
 namespace {
@@ -110,6 +112,8 @@ int runDesktopProgram(int argc, char** argv)
     channel.unlock();
     QObject::connect(&channel, &InstanceChannel::requestReceived, &window, &MainWindow::instanceRequest);
     QObject::connect(&window, &MainWindow::exitRequested, &gui.app, [] { QApplication::quit(); });
+    StopSignals stopSignals;
+    QObject::connect(&stopSignals, &StopSignals::stopRequested, &window, [&window] { window.dispatchCommand(kCmdExit); });
     window.show();
     return gui.app.exec();
 }

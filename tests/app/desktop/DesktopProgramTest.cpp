@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -257,6 +258,26 @@ TEST_F(DesktopProgram, TrayStartHiddenWindowPlayerOffered)
     EXPECT_EQ(probe(d_, file).video, "h264");
     EXPECT_EQ(d_.runToEnd({"exit"}), 0);
     EXPECT_EQ(d_.waitExit(pid, 8000), 0);
+}
+
+// Asked to end by a signal (log-off, kill) while recording, the program
+// finalises the file as its exit command does, and asks nothing.
+TEST_F(DesktopProgram, TerminationSignalFinalisesTheRecording)
+{
+    writeSettings("[screen]\nfps=10\nSel3=0\n[Quillet]\na=1\n");
+    pid_t pid = 0;
+    ASSERT_FALSE(startProgram(&pid).empty());
+    EXPECT_EQ(d_.runToEnd({"run"}), 0);
+    confirmStart();
+    std::this_thread::sleep_for(std::chrono::seconds(3));
+    ::kill(pid, SIGTERM);
+    EXPECT_EQ(d_.waitExit(pid, 12000), 0);
+    const fs::path file = onlyRecording(d_.recordings);
+    ASSERT_FALSE(file.empty());
+    const Probe p = probe(d_, file);
+    EXPECT_EQ(p.video, "h264");
+    EXPECT_EQ(p.audio, "aac");
+    EXPECT_GT(p.seconds, 2.0);
 }
 
 } // namespace quillet::desktop
