@@ -11,6 +11,7 @@
 #include <QSignalSpy>
 #include <QToolButton>
 #include <filesystem>
+#include <fstream>
 
 #include "app/core/Language.h"
 #include "app/core/SettingsFile.h"
@@ -227,6 +228,27 @@ TEST_F(MainWindowTest, ChangedFolderIsStoredAfterItsWriteTest)
     ASSERT_TRUE(choose(folder + "/still.png"));
     EXPECT_EQ(window_->formatIndex(), 1) << "png matches no entry";
     EXPECT_EQ(window_->fileBoxText().toStdString(), folder + "/still.png");
+}
+
+// Damaged settings, language selection and language file: the program's own
+// texts and the defaults, no crash.
+TEST_F(MainWindowTest, DamagedFilesGiveDefaults)
+{
+    const std::string garbage("\xff\xfe[[\x00\x01]Quillet\nTitle\n=\n[MSG\nTyp1=\xc3\n\x80\x80\x80 ]]]", 40);
+    {
+        std::ofstream(folder_.paths.languageFolder + "sel.ini") << "[Quillet]\nLanguage=../../etc/passwd\n";
+        std::ofstream(folder_.paths.languageFolder + "english.ini", std::ios::trunc) << garbage;
+    }
+    open("[screen]\nSel3=99\naudio2=abc\nfps=\n" + garbage);
+    EXPECT_EQ(language_.fileName(), "english.ini") << "a path in sel.ini is refused";
+    EXPECT_EQ(window_->formatIndex(), 0);
+    EXPECT_EQ(window_->currentQualityLevel(), 0) << "a value that is no number reads as 0";
+    EXPECT_TRUE(window_->fileBoxText().endsWith(".mp4"));
+    EXPECT_FALSE(window_->windowTitle().isEmpty());
+    auto* list = qobject_cast<FormatList*>(findControl(window_.get(), 1031));
+    EXPECT_EQ(list->itemText(1).toStdString(), "FLV - 网页播放常用") << "the built-in text";
+    std::unique_ptr<QMenu> menu(window_->buildSettingsMenu());
+    EXPECT_FALSE(findCommandItem(menu.get(), kCmdDetailedSettings)->text().isEmpty());
 }
 
 } // namespace quillet::desktop
