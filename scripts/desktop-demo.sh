@@ -23,22 +23,13 @@ if [ -z "${QUILLET_DEMO_SCENE:-}" ]; then
   QUILLET_DEMO_SCENE=1 exec bash "$repo/scripts/test-env.sh" -- bash "$0" "$out"
 fi
 
-pids=()
-work=$(mktemp -d /tmp/quillet-desktop-demo.XXXXXX)
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
 drive_repo=$repo
 source "$repo/scripts/desktop-drive.sh"
+drive_begin quillet-desktop-demo
 source "$repo/scripts/demo-scene.sh"
 
-# The program runs with a home of its own, so no real settings are touched.
-export HOME=$work/home XDG_RUNTIME_DIR=$work/run
-mkdir -p "$HOME/Documents/OrvikClass" "$work/out"
-mkdir -m 700 -p "$XDG_RUNTIME_DIR"
+drive_private_home "$work"
+mkdir -p "$work/out"
 computer=$(demo_computer_sound_index "$cli")
 cat >"$HOME/Documents/OrvikClass/Data.ini" <<INI
 [screen]

@@ -6,6 +6,18 @@
 
 drive_layout="$drive_repo/app/desktop/MainWindowLayout.h"
 
+# Makes a scratch folder ($work) and stops every process listed in pids, and
+# removes the folder, when the script ends.
+drive_begin() { # NAME
+  pids=()
+  work=$(mktemp -d "/tmp/$1.XXXXXX")
+  trap drive_end EXIT
+}
+drive_end() {
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  rm -rf "$work"
+}
+
 # "X Y" of the centre of a main-window control (kStart, kPause, kSettings, ...).
 drive_centre() {
   sed -n "s/.*constexpr Box $1{\([0-9]*\), *\([0-9]*\), *\([0-9]*\), *\([0-9]*\)}.*/\1 \2 \3 \4/p" "$drive_layout" |
@@ -70,4 +82,12 @@ drive_start_tray() {
     --transparent false --tint 0x303030 >/dev/null 2>&1 &
   pids+=($!)
   sleep 0.5
+}
+
+# Gives the program a home and a runtime folder of its own below WORK, so no
+# real settings are touched: exports HOME and XDG_RUNTIME_DIR.
+drive_private_home() {
+  export HOME=$1/home XDG_RUNTIME_DIR=$1/run
+  mkdir -p "$HOME/Documents/OrvikClass"
+  mkdir -m 700 -p "$XDG_RUNTIME_DIR"
 }

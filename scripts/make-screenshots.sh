@@ -15,23 +15,15 @@ if [ -z "${QUILLET_TEST_ENV:-}" ]; then
   exec bash "$repo/scripts/test-env.sh" -- bash "$0" "$dest"
 fi
 
-pids=()
-work=$(mktemp -d /tmp/quillet-shots.XXXXXX)
-cleanup() {
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
-  rm -rf "$work"
-}
-trap cleanup EXIT
 drive_repo=$repo
 source "$repo/scripts/desktop-drive.sh"
+drive_begin quillet-shots
 
 # A copy of the program, so switching its language leaves the build alone.
 mkdir -p "$work/bin/Language" "$dest"
 cp "$build/bin/quillet" "$work/bin/"
 cp "$repo/Language/english.ini" "$repo/Language/chinese.ini" "$work/bin/Language/"
-export HOME=$work/home XDG_RUNTIME_DIR=$work/run
-mkdir -p "$HOME/Documents/OrvikClass"
-mkdir -m 700 -p "$XDG_RUNTIME_DIR"
+drive_private_home "$work"
 # A fixed output folder keeps the file box the same from run to run.
 printf '[Quillet]\npath=/home/user/Videos/Screen/\n' >"$HOME/Documents/OrvikClass/Data.ini"
 xsetroot -solid '#5a6e7f'

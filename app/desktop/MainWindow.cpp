@@ -1,6 +1,7 @@
 #include "app/desktop/MainWindow.h"
 
 #include <QApplication>
+#include <algorithm>
 #include <QCloseEvent>
 #include <QKeyEvent>
 #include <QLabel>
@@ -339,25 +340,21 @@ void MainWindow::dispatchCommand(int commandId)
         deferred_.push_back(commandId);
         return;
     }
-    const bool stopped = recordingState() == RecordingSession::Stopped;
+    // Commands that change what the next recording is do nothing meanwhile.
+    static constexpr int kStoppedOnly[] = {kCmdFolderMenu,   kCmdOpenFolder,       kCmdChangeFolder,
+                                           kCmdWholeScreen,  kCmdDetailedSettings, kCmdRecordSound};
+    if (recordingState() != RecordingSession::Stopped &&
+        std::find(std::begin(kStoppedOnly), std::end(kStoppedOnly), commandId) != std::end(kStoppedOnly))
+        return;
     switch (commandId) {
     case kCmdStart: startRecording(); break;
     case kCmdPause: session_->pause(); break;
     case kCmdStop: stopRecording(); break;
     case kCmdScreenPen: break; // the screen pen comes with the overlays
     case kCmdSettingsMenu: showSettingsMenu(); break;
-    case kCmdFolderMenu:
-        if (stopped)
-            showFolderMenu();
-        break;
-    case kCmdOpenFolder:
-        if (stopped)
-            openOutputFolder();
-        break;
-    case kCmdChangeFolder:
-        if (stopped)
-            changeFolder();
-        break;
+    case kCmdFolderMenu: showFolderMenu(); break;
+    case kCmdOpenFolder: openOutputFolder(); break;
+    case kCmdChangeFolder: changeFolder(); break;
     case kCmdPlay: playChosenFile(); break;
     case kCmdAbout:
     case kCmdSystemAbout: showAbout(); break;
@@ -366,20 +363,11 @@ void MainWindow::dispatchCommand(int commandId)
     case kCmdEnglish: switchLanguage(Language::kDefaultFile); break;
     case kCmdShowHide: toggleShown(); break;
     case kCmdExit: exitProgram(); break;
-    case kCmdWholeScreen:
-        if (stopped)
-            captureRect_ = Rect{};
-        break;
+    case kCmdWholeScreen: captureRect_ = Rect{}; break;
     case kCmdSelectArea:
     case kCmdSelectWindow: break; // area selection comes with the overlays
-    case kCmdDetailedSettings:
-        if (stopped)
-            openSettingsWindow();
-        break;
-    case kCmdRecordSound:
-        if (stopped)
-            toggleRecordSound();
-        break;
+    case kCmdDetailedSettings: openSettingsWindow(); break;
+    case kCmdRecordSound: toggleRecordSound(); break;
     case kCmdUseDefaultDevice: toggleDefaultDevice(); break;
     default: break;
     }
