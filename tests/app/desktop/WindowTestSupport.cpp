@@ -46,7 +46,7 @@ std::string ProgramFolder::readSettings() const
     return std::string((std::istreambuf_iterator<char>(in)), {});
 }
 
-void answerNextBox(BoxWatch* watch, int timeoutMs)
+void answerNextBox(BoxWatch* watch, int timeoutMs, int answer)
 {
     auto* poll = new QTimer;
     auto* clock = new QElapsedTimer;
@@ -57,7 +57,7 @@ void answerNextBox(BoxWatch* watch, int timeoutMs)
             if (box) {
                 watch->seen = true;
                 watch->text = box->text();
-                box->done(QMessageBox::Cancel);
+                box->done(answer);
             }
             poll->stop();
             poll->deleteLater();

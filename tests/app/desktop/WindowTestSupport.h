@@ -1,4 +1,5 @@
 #pragma once
+#include <QMessageBox>
 #include <QString>
 #include <filesystem>
 #include <functional>
@@ -28,13 +29,13 @@ struct ProgramFolder {
 };
 
 // Answers the next message box that opens within timeoutMs: records its text
-// and presses the button with that role (the escape button when none is
-// given). Returns at once; the answer happens from the event loop.
+// and closes it with the given answer (Cancel by default). Returns at once;
+// the answer happens from the event loop.
 struct BoxWatch {
     QString text;
     bool seen = false;
 };
-void answerNextBox(BoxWatch* watch, int timeoutMs = 3000);
+void answerNextBox(BoxWatch* watch, int timeoutMs = 3000, int answer = QMessageBox::Cancel);
 
 // Runs the event loop until done() or the time is up; returns done().
 bool spinUntil(const std::function<bool()>& done, int timeoutMs);
