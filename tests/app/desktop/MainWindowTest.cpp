@@ -259,11 +259,11 @@ TEST_F(MainWindowTest, RecordsThroughTheSessionFromTheWindow)
 {
     open("[screen]\nfps=10\nSel3=0\n[Quillet]\na=1\n");
     testing::BoxWatch confirm, end;
-    testing::answerNextBox(&confirm, 3000, QMessageBox::Ok);
+    confirm.answerNext(3000, QMessageBox::Ok);
     QTimer::singleShot(0, [&] { window_->dispatchCommand(kCmdStart); });
     ASSERT_TRUE(testing::spinUntil([&] { return window_->recordingState() == 1; }, 3000));
     testing::spinUntil([] { return false; }, 8000); // the countdown, then recording
-    testing::answerNextBox(&end, 15000, QMessageBox::No);
+    end.answerNext(15000, QMessageBox::No);
     window_->dispatchCommand(kCmdPause);
     EXPECT_EQ(window_->recordingState(), 2);
     window_->dispatchCommand(kCmdStop);
