@@ -68,6 +68,27 @@ if [ "$(id -u)" -ne 0 ] || [ ${#as_user[@]} -gt 0 ]; then
     { echo "$out"; fail "the user's own language choice is not read"; }
   chmod u+w "$prog/Language"
 fi
+# With a display, the installed desktop program starts, shows its main window
+# and ends when a second start asks it to.
+if [ -x "$prog/quillet" ] && [ -n "${DISPLAY:-}" ] && command -v xdotool >/dev/null; then
+  dhome=$work/desktophome
+  mkdir -p "$dhome"
+  (cd / && HOME=$dhome XDG_CONFIG_HOME= exec "$root/usr/bin/quillet") >"$work/quillet.log" 2>&1 &
+  qpid=$!
+  shown=0
+  for _ in $(seq 150); do
+    # All criteria must hold (xdotool's default is any), and its status says
+    # nothing about a match: look at what it lists.
+    if [ -n "$(xdotool search --all --pid "$qpid" --onlyvisible --name '^Quillet' 2>/dev/null)" ]; then shown=1; break; fi
+    kill -0 "$qpid" 2>/dev/null || break
+    sleep 0.1
+  done
+  [ $shown -eq 1 ] || { kill "$qpid" 2>/dev/null; cat "$work/quillet.log"; fail "the installed desktop program shows no window"; }
+  (cd / && HOME=$dhome XDG_CONFIG_HOME= "$root/usr/bin/quillet" exit) || fail "quillet exit"
+  for _ in $(seq 100); do kill -0 "$qpid" 2>/dev/null || break; sleep 0.1; done
+  if kill -0 "$qpid" 2>/dev/null; then kill "$qpid"; fail "the installed desktop program did not end on \"quillet exit\""; fi
+  wait "$qpid" || fail "the installed desktop program ended with an error"
+fi
 echo "check-install: install tree good ($(find "$root" -type f | wc -l) files)"
 
 if [ $deb -eq 1 ]; then

@@ -2,7 +2,6 @@
 
 #include <QColor>
 #include <QHostAddress>
-#include <QHostInfo>
 #include <QLabel>
 #include <QPalette>
 #include <QPushButton>
@@ -13,6 +12,7 @@
 #include <memory>
 
 #include "app/core/Language.h"
+#include "app/update/HostResolver.h"
 #include "app/update/HttpGetRequest.h"
 #include "app/update/NewsMarkup.h"
 #include "app/update/UpdatePage.h"
@@ -69,10 +69,7 @@ public:
     {
         startTimer.stop();
         deadline.stop();
-        if (lookupId != -1) {
-            QHostInfo::abortHostLookup(lookupId);
-            lookupId = -1;
-        }
+        resolver.cancel();
         if (socket) {
             socket->disconnect();
             socket->abort();
@@ -81,7 +78,7 @@ public:
 
     QTimer startTimer;
     QTimer deadline;
-    int lookupId = -1;
+    HostResolver resolver;
     QTcpSocket* socket = nullptr; // child of this
     std::unique_ptr<SocketTransport> transport;
     std::unique_ptr<HttpGetRequest> request;
@@ -142,7 +139,7 @@ void UpdateNotice::start()
 
 void UpdateNotice::beginLookup()
 {
-    if (!check_ || check_->lookupId != -1 || check_->request)
+    if (!check_ || check_->resolver.running() || check_->request)
         return;
     check_->deadline.setSingleShot(true);
     connect(&check_->deadline, &QTimer::timeout, this, &UpdateNotice::endCheck);
@@ -160,26 +157,14 @@ void UpdateNotice::beginLookup()
         addressResolved(numeric.toString().toStdString());
         return;
     }
-    // The lookup runs on Qt's resolver threads; the answer comes back here.
-    check_->lookupId = QHostInfo::lookupHost(name, this, [this](const QHostInfo& info) {
-        if (!check_)
-            return;
-        check_->lookupId = -1;
-        const QList<QHostAddress> all = info.addresses();
-        if (info.error() != QHostInfo::NoError || all.isEmpty()) {
+    const int started = check_->resolver.resolve(host, [this](const std::string& address) {
+        if (address.empty())
             endCheck(); // nothing shown, nothing retried
-            return;
-        }
-        // The first address, preferring the dotted (IPv4) form.
-        QHostAddress chosen = all.front();
-        for (const QHostAddress& a : all) {
-            if (a.protocol() == QAbstractSocket::IPv4Protocol) {
-                chosen = a;
-                break;
-            }
-        }
-        addressResolved(chosen.toString().toStdString());
+        else
+            addressResolved(address);
     });
+    if (!started)
+        endCheck();
 }
 
 void UpdateNotice::addressResolved(const std::string& address)
