@@ -44,10 +44,15 @@ constexpr int kLevelMax = 32767;
 // Item values of the first three format entries: their text colours.
 constexpr int kFormatValues[3] = {14024, 16584, 255};
 
-const char* const kToolTipKeys[][2] = {
-    // control, key; the first four carry their hotkey text
-    {"1000", "ToolTip3"}, {"1001", "ToolTip4"}, {"1002", "ToolTip5"}, {"1010", "ToolTip6"},
-    {"1008", "ToolTip8"}, {"32772", "ToolTip7"}, {"1003", "ToolTip1"}, {"1035", "ToolTip2"},
+struct ToolTipKey {
+    int control;
+    const char* key;
+};
+// The first four carry their hotkey text.
+constexpr ToolTipKey kToolTipKeys[] = {
+    {kCmdStart, "ToolTip3"},        {kCmdPause, "ToolTip4"},       {kCmdStop, "ToolTip5"},
+    {kCmdScreenPen, "ToolTip6"},    {kCmdSettingsMenu, "ToolTip8"}, {kCmdAboutButton, "ToolTip7"},
+    {kCmdFolderMenu, "ToolTip1"},   {kCmdPlay, "ToolTip2"},
 };
 
 std::tm localNow()
@@ -255,12 +260,11 @@ void MainWindow::translate()
 void MainWindow::buildToolTips()
 {
     int row = 0;
-    for (const auto& entry : kToolTipKeys) {
-        const int id = std::stoi(entry[0]);
-        QString tip = displayText(language_.lookupMessage(entry[1]));
+    for (const ToolTipKey& entry : kToolTipKeys) {
+        QString tip = displayText(language_.lookupMessage(entry.key));
         if (row < 4)
             tip += QStringLiteral("(") + fromUtf8(hotkeyTexts_[row]) + QStringLiteral(")");
-        buttons_[id]->setToolTip(tip);
+        buttons_[entry.control]->setToolTip(tip);
         ++row;
     }
 }
