@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QToolButton>
+#include <cstdint>
 #include <ctime>
 
 #include "app/core/AppPaths.h"
@@ -425,7 +426,11 @@ void MainWindow::startRecording()
     RecordSettings rs;
     rs.load(settings_.store(), sources_.sourceCount());
     rs.qualityLevel = values_.qualityLevel;
-    rs.framesPerSecond = static_cast<uint8_t>(values_.framesPerSecond);
+    // A stored rate the window never offers (only the settings window's OK
+    // replaces it) is left to the recording parameters' own load rule rather
+    // than cut into their byte.
+    if (values_.framesPerSecond >= 1 && values_.framesPerSecond <= UINT8_MAX)
+        rs.framesPerSecond = static_cast<uint8_t>(values_.framesPerSecond);
     rs.recordSound = values_.recordSound;
     rs.audioSourceIndex = sources_.clampIndex(values_.audioSourceIndex);
     rs.hideWhileRecording = values_.hideWhileRecording;
