@@ -1,7 +1,7 @@
 #pragma once
 #include <cstdint>
 
-#include "mux/flv/DirectFileSink.h"
+#include "base/DirectFileSink.h"
 #include "mux/flv/FlvTags.h"
 
 namespace quillet {

@@ -1,6 +1,7 @@
-#include "mux/flv/DirectFileSink.h"
+#include "base/DirectFileSink.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -8,19 +9,44 @@
 
 namespace quillet {
 
+bool isOutOfSpaceError(int err)
+{
+    return err == ENOSPC || err == EDQUOT || err == EFBIG;
+}
+
 DirectFileSink::~DirectFileSink()
 {
     close();
+}
+
+int DirectFileSink::failSystem(int err)
+{
+    if (errno_ == 0)
+        errno_ = err;
+    return fail();
 }
 
 int DirectFileSink::open(const std::string& path)
 {
     close();
     failed_ = false;
+    errno_ = 0;
     pos_ = 0;
     fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
     if (fd_ < 0)
-        return fail();
+        return failSystem(errno);
+    return 1;
+}
+
+int DirectFileSink::openExisting(const std::string& path)
+{
+    close();
+    failed_ = false;
+    errno_ = 0;
+    pos_ = 0;
+    fd_ = ::open(path.c_str(), O_RDWR | O_CLOEXEC);
+    if (fd_ < 0)
+        return failSystem(errno);
     return 1;
 }
 
@@ -29,7 +55,7 @@ int DirectFileSink::close()
     if (fd_ < 0)
         return failed_ ? 0 : 1;
     if (::close(fd_) != 0)
-        failed_ = true;
+        failSystem(errno);
     fd_ = -1;
     return failed_ ? 0 : 1;
 }
@@ -58,10 +84,10 @@ int DirectFileSink::writeParts(const struct iovec* parts, int count)
         if (done < 0) {
             if (errno == EINTR)
                 continue;
-            return fail();
+            return failSystem(errno);
         }
         if (done == 0)
-            return fail();
+            return failSystem(ENOSPC);
         pos_ += uint64_t(done);
         total -= size_t(done);
         size_t skip = size_t(done);
@@ -90,6 +116,32 @@ int DirectFileSink::truncate(uint64_t size)
     if (fd_ < 0)
         return 0;
     return ::ftruncate(fd_, off_t(size)) == 0 ? 1 : 0;
+}
+
+int DirectFileSink::readAt(uint64_t pos, void* out, size_t n) const
+{
+    if (fd_ < 0)
+        return 0;
+    auto* p = static_cast<char*>(out);
+    while (n > 0) {
+        const ssize_t got = ::pread(fd_, p, n, off_t(pos));
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got <= 0)
+            return 0;
+        p += got;
+        pos += uint64_t(got);
+        n -= size_t(got);
+    }
+    return 1;
+}
+
+uint64_t DirectFileSink::sizeOnDisk() const
+{
+    struct stat st {};
+    if (fd_ < 0 || ::fstat(fd_, &st) != 0)
+        return 0;
+    return uint64_t(st.st_size);
 }
 
 } // namespace quillet
