@@ -1,21 +1,9 @@
 #pragma once
-#include <cstdint>
-#include <functional>
 #include <string>
 
+#include "mux/journal/RepairReport.h"
+
 namespace quillet {
-
-// What a repair found and did.
-struct RecordingRepairReport {
-    uint32_t videoSamples = 0; // whole samples the file holds now
-    uint32_t audioSamples = 0;
-    uint32_t durationMs = 0;   // play time of the repaired file
-    uint32_t droppedSamples = 0; // samples the journal names that were not whole in the file
-    std::string error;         // why nothing was done (empty on success)
-};
-
-// Progress of a long repair: bytes checked so far and in all.
-using RepairProgress = std::function<void(uint64_t done, uint64_t total)>;
 
 // Gives an MP4 recording that was not closed (the program was killed, the
 // machine went down) an index reaching its last whole sample, from the

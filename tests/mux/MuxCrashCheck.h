@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "mux/journal/RecordingJournal.h"
+#include "mux/flv/FlvRepair.h"
 #include "mux/mp4/Mp4Repair.h"
 #include "tests/mux/MuxTestMedia.h"
 
@@ -170,7 +171,8 @@ inline void crashRepairAndCheck(const char* format, int cuts, unsigned seed, int
     std::mt19937 rng(seed);
     std::uniform_int_distribution<int> delay(0, max_delay_ms);
     const bool split = std::string(format) == "journal-split";
-    const std::string out = tempPath(std::string("cut-") + format + ".mp4");
+    const bool flv = std::string(format) == "flv-journal";
+    const std::string out = tempPath(std::string("cut-") + format + (flv ? ".flv" : ".mp4"));
     const std::string next = out.substr(0, out.size() - 4) + "_1.mp4";
     const std::string log = out + ".log";
     for (int c = 0; c < cuts; ++c) {
@@ -211,7 +213,7 @@ inline void crashRepairAndCheck(const char* format, int cuts, unsigned seed, int
         }
         const std::string file = continued ? next : out;
         RecordingRepairReport report;
-        ASSERT_EQ(1, repairMp4Recording(file, &report)) << report.error;
+        ASSERT_EQ(1, flv ? repairFlvRecording(file, &report) : repairMp4Recording(file, &report)) << report.error;
         EXPECT_NE(0, access(journalPathFor(file).c_str(), F_OK)) << "the journal goes after the repair";
         const DecodeReport r = decodeAndList(file);
         EXPECT_EQ("", r.errors);
@@ -223,6 +225,12 @@ inline void crashRepairAndCheck(const char* format, int cuts, unsigned seed, int
         EXPECT_EQ(expectedSizesFrom(testVideo().samples, base.pictures, r.video.size()), r.video);
         EXPECT_EQ(expectedSizesFrom(testAudioStereo().raw, base.frames, r.audio.size()), r.audio);
         EXPECT_EQ(report.videoSamples, r.video.size());
+        // The metadata of a repaired FLV says how long its pictures last (in
+        // whole seconds), not what the last refresh said.
+        if (flv) {
+            const double seconds = std::atof(probeEntry(file, nullptr, "format", "duration").c_str());
+            EXPECT_EQ(double(r.video.size() * 40 / 1000), seconds);
+        }
         if (::testing::Test::HasFailure()) {
             std::rename(file.c_str(), (file + ".failed").c_str());
             return;

@@ -40,4 +40,10 @@ TEST(MuxCrashTest, KilledFlvWriterLeavesAPlayableFile)
     crashAndCheck("flv", 10, 4321, 600);
 }
 
+// A killed FLV plays as it is; the repair gives it the duration it really has.
+TEST(MuxCrashTest, KilledFlvGetsItsDurationFromTheRepair)
+{
+    crashRepairAndCheck("flv-journal", 6, 99, 1500);
+}
+
 } // namespace

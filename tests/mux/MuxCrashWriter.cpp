@@ -14,7 +14,9 @@
 // second; the picture and frame counts at which the continuation began are
 // logged once as "S <pictures> <audio frames>".
 //
-// usage: mux_crash_writer mp4|mp4-every|flv|journal|journal-split OUTPUT LOG MICROSECONDS_PER_PICTURE
+// "flv-journal" writes an FLV with its journal and logs after every picture.
+//
+// usage: mux_crash_writer mp4|mp4-every|flv|journal|journal-split|flv-journal OUTPUT LOG MICROSECONDS_PER_PICTURE
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -62,8 +64,9 @@ int main(int argc, char** argv)
     FlvWriter flv;
     const bool every = format == "mp4-every";
     const bool split = format == "journal-split";
-    const bool journal = format == "journal" || split;
-    const bool is_mp4 = format == "mp4" || every || journal;
+    const bool flv_journal = format == "flv-journal";
+    const bool journal = format == "journal" || split || flv_journal;
+    const bool is_mp4 = format == "mp4" || every || (journal && !flv_journal);
     if (is_mp4) {
         // About 60 kB below the split threshold: a sparse hole stands for the
         // gigabytes before.
@@ -74,7 +77,8 @@ int main(int argc, char** argv)
             return 4;
     } else {
         const Bytes head = flvAvcHeaderTag(v.sps, v.pps);
-        if (!flv.CreateFlvFile(out) || !flv.WriteFlvHeader(v.width, v.height, a.channels, head.data(), int(head.size())))
+        if (!flv.CreateFlvFile(out) || (flv_journal && !flv.EnableJournal(25)) ||
+            !flv.WriteFlvHeader(v.width, v.height, a.channels, head.data(), int(head.size())))
             return 4;
     }
 
@@ -110,7 +114,7 @@ int main(int argc, char** argv)
                 return 5;
         }
         if (journal) {
-            if (key && !mp4.SaveData())
+            if (is_mp4 && key && !mp4.SaveData())
                 return 6;
             logRefresh(log, i + 1, j);
             refreshed = true;
