@@ -132,7 +132,8 @@ OutputFailure ImageOutput::failureDetails() const
 {
     OutputFailure f;
     f.outOfSpace = outOfSpace_;
-    f.fileName = imageName(0);
+    // The first image stands for the series; with none kept, their folder.
+    f.fileName = imageCounter_ > 0 ? imageName(0) : baseName_.substr(0, baseName_.rfind('/') + 1);
     f.keptImages = imageCounter_;
     return f;
 }

@@ -13,7 +13,7 @@ int FlvWriter::CreateFlvFile(const char* path)
         return 0;
     good_end_ = 0;
     audio_delay_ms_ = 0;
-    out_of_space_ = any_video_ = false;
+    out_of_space_ = cut_ = any_video_ = false;
     last_video_ms_ = final_ms_ = 0;
     path_ = path;
     return file_.open(path) ? 1 : NoteFailure();
@@ -30,6 +30,7 @@ int FlvWriter::EnableJournal(int fps)
 
 int FlvWriter::NoteFailure()
 {
+    cut_ = true;
     if (isOutOfSpaceError(file_.systemError()))
         out_of_space_ = true;
     return 0;

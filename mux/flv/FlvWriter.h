@@ -73,7 +73,8 @@ public:
     int FinishFlv(int width, int height, uint32_t pictures, int fps);
 
     bool IsOpen() const { return file_.isOpen(); }
-    bool Failed() const { return file_.error(); }
+    // A write failed since CreateFlvFile (stays so after FinishFlv).
+    bool Failed() const { return file_.error() || cut_; }
     // The failure was a full disk.
     bool OutOfSpace() const { return out_of_space_; }
     // Play time the final metadata gave the file (ms).
@@ -99,6 +100,7 @@ private:
     std::string path_;
     uint64_t good_end_ = 0; // end of the last whole tag
     bool out_of_space_ = false;
+    bool cut_ = false; // a write failed: the file ends with the last whole tag
     bool any_video_ = false;
     uint32_t last_video_ms_ = 0; // timestamp of the last whole video tag
     uint32_t final_ms_ = 0;
