@@ -149,7 +149,7 @@ int repairMp4Recording(const std::string& path, RecordingRepairReport* report, c
         return fail(report, "the recording " + path + " cannot be opened for writing");
     const uint64_t fileSize = file.sizeOnDisk();
     if (fileSize < p.mediaStart)
-        return fail(report, "the recording " + path + " holds no media");
+        return fail(report, "nothing was recorded into " + path + " before it ended");
 
     // The samples up to the first that is not whole in the file. Those the
     // last refresh covered were in place when it was made and are never
