@@ -68,9 +68,22 @@ int DirectFileSink::write(const void* data, size_t n)
 
 int DirectFileSink::writeParts(const struct iovec* parts, int count)
 {
-    if (failed_ || fd_ < 0 || count <= 0 || count > 8)
+    if (failed_ || fd_ < 0 || count <= 0 || count > kMaxParts)
         return fail();
-    struct iovec left[8];
+    if (!writeAllAt(fd_, parts, count, pos_))
+        return failSystem(errno);
+    for (int i = 0; i < count; ++i)
+        pos_ += parts[i].iov_len;
+    return 1;
+}
+
+int writeAllAt(int fd, const struct iovec* parts, int count, uint64_t pos)
+{
+    if (count <= 0 || count > DirectFileSink::kMaxParts) {
+        errno = EINVAL;
+        return 0;
+    }
+    struct iovec left[DirectFileSink::kMaxParts];
     size_t total = 0;
     for (int i = 0; i < count; ++i) {
         left[i] = parts[i];
@@ -80,15 +93,14 @@ int DirectFileSink::writeParts(const struct iovec* parts, int count)
     // The first call normally writes everything; retry what a signal or a
     // short write left over.
     while (total > 0) {
-        const ssize_t done = ::pwritev(fd_, left + first, count - first, off_t(pos_));
-        if (done < 0) {
-            if (errno == EINTR)
-                continue;
-            return failSystem(errno);
-        }
+        const ssize_t done = ::pwritev(fd, left + first, count - first, off_t(pos));
+        if (done < 0 && errno == EINTR)
+            continue;
         if (done == 0)
-            return failSystem(ENOSPC);
-        pos_ += uint64_t(done);
+            errno = ENOSPC;
+        if (done <= 0)
+            return 0;
+        pos += uint64_t(done);
         total -= size_t(done);
         size_t skip = size_t(done);
         while (first < count && skip >= left[first].iov_len) {

@@ -28,6 +28,8 @@ public:
     bool isOpen() const { return fd_ >= 0; }
 
     int write(const void* data, size_t n) override;
+    // Up to kMaxParts pieces as one write.
+    static constexpr int kMaxParts = 8;
     int writeParts(const struct iovec* parts, int count);
     int seek(uint64_t pos) override;
     uint64_t tell() const override { return pos_; }
@@ -58,6 +60,10 @@ private:
     uint64_t pos_ = 0;
     int errno_ = 0;
 };
+
+// Writes all of the pieces at pos (gathered, retrying what a signal or a short
+// write left). 1 on success; 0 with errno set otherwise.
+int writeAllAt(int fd, const struct iovec* parts, int count, uint64_t pos);
 
 // A write error that more room on the disk would cure: the file system is
 // full, the quota is used up, or the file reached the size the process may write.

@@ -58,13 +58,9 @@ int repairFlvRecording(const std::string& path, RecordingRepairReport* report)
         report = &local;
     *report = RecordingRepairReport{};
     const std::string journalPath = journalPathFor(path);
-    if (access(journalPath.c_str(), F_OK) != 0)
-        return fail(report, "there is no journal " + journalPath);
-    if (journalInUse(journalPath))
-        return fail(report, "the recording is still being written");
     JournalContents journal;
-    if (!readJournal(journalPath, &journal) || journal.kind != JournalKind::Flv)
-        return fail(report, "the journal " + journalPath + " is damaged");
+    if (!readJournalForRepair(path, JournalKind::Flv, &journal, &report->error))
+        return 0;
     uint32_t fps = 0;
     for (const JournalRecord& r : journal.records)
         if (r.type == FlvWriter::kJournalParams) {

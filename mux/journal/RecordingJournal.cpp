@@ -11,6 +11,7 @@
 #include <cstring>
 
 #include "base/ByteOrder.h"
+#include "base/DirectFileSink.h"
 
 namespace quillet {
 namespace {
@@ -20,38 +21,6 @@ constexpr uint16_t kVersion = 1;
 // A record longer than this is damage, not data (the largest, a held media
 // run, is bounded by the size of an MP4 index).
 constexpr uint32_t kMaxRecordPayload = 256u << 20;
-
-int writeAllAt(int fd, const struct iovec* parts, int count, uint64_t pos)
-{
-    struct iovec left[6];
-    size_t total = 0;
-    for (int i = 0; i < count; ++i) {
-        left[i] = parts[i];
-        total += parts[i].iov_len;
-    }
-    int first = 0;
-    while (total > 0) {
-        const ssize_t done = ::pwritev(fd, left + first, count - first, off_t(pos));
-        if (done < 0 && errno == EINTR)
-            continue;
-        if (done == 0)
-            errno = ENOSPC;
-        if (done <= 0)
-            return 0;
-        pos += uint64_t(done);
-        total -= size_t(done);
-        size_t skip = size_t(done);
-        while (first < count && skip >= left[first].iov_len) {
-            skip -= left[first].iov_len;
-            ++first;
-        }
-        if (first < count) {
-            left[first].iov_base = static_cast<char*>(left[first].iov_base) + skip;
-            left[first].iov_len -= skip;
-        }
-    }
-    return 1;
-}
 
 } // namespace
 
@@ -279,6 +248,24 @@ bool journalInUse(const std::string& path)
     const bool busy = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
     ::close(fd);
     return busy;
+}
+
+int readJournalForRepair(const std::string& recording, JournalKind kind, JournalContents* out, std::string* error)
+{
+    const std::string path = journalPathFor(recording);
+    if (access(path.c_str(), F_OK) != 0) {
+        *error = "there is no journal " + path;
+        return 0;
+    }
+    if (journalInUse(path)) {
+        *error = "the recording is still being written";
+        return 0;
+    }
+    if (!readJournal(path, out) || out->kind != kind) {
+        *error = "the journal " + path + " is damaged";
+        return 0;
+    }
+    return 1;
 }
 
 uint8_t RecordReader::u8()

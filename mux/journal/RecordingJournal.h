@@ -92,6 +92,10 @@ struct JournalContents {
 int readJournal(const std::string& path, JournalContents* out);
 // Whether a running program still holds the journal open for writing.
 bool journalInUse(const std::string& path);
+// Reads the journal of a recording that is to be repaired. 0 with *error set
+// when there is none, a running program still writes the recording, or the
+// journal is damaged or of another kind.
+int readJournalForRepair(const std::string& recording, JournalKind kind, JournalContents* out, std::string* error);
 
 // Reads little-endian fields of a record's payload in order; a read past the
 // end yields 0 and sets `short_`.

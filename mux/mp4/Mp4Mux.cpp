@@ -156,7 +156,7 @@ bool acceptableStream(const char* path, int width, int height, int sample_rate, 
 
 } // namespace
 
-int CMp4mux::OpenImpl(const char* path, int width, int height, int sample_rate, int channels, uint32_t gap_bytes)
+int CMp4mux::OpenSink(const char* path, bool existing, int width, int height, int sample_rate, int channels)
 {
     if (IsOpen())
         Close();
@@ -164,9 +164,8 @@ int CMp4mux::OpenImpl(const char* path, int width, int height, int sample_rate, 
     journal_wanted = false;
     if (!acceptableStream(path, width, height, sample_rate, channels))
         return 0;
-
     auto sink = std::make_unique<DirectFileSink>();
-    if (!sink->open(path))
+    if (!(existing ? sink->openExisting(path) : sink->open(path)))
         return 0;
     file = std::move(sink);
     file_name = path;
@@ -174,6 +173,13 @@ int CMp4mux::OpenImpl(const char* path, int width, int height, int sample_rate, 
         FreeAll();
         return 0;
     }
+    return 1;
+}
+
+int CMp4mux::OpenImpl(const char* path, int width, int height, int sample_rate, int channels, uint32_t gap_bytes)
+{
+    if (!OpenSink(path, false, width, height, sample_rate, channels))
+        return 0;
 
     uint8_t head[kMp4FtypSizeWithVideo + kFreeBoxSize];
     const size_t ftyp = writeMp4Ftyp(head, width);
@@ -199,22 +205,9 @@ int CMp4mux::OpenImpl(const char* path, int width, int height, int sample_rate, 
 int CMp4mux::OpenExisting(const char* path, int width, int height, int sample_rate, int channels, uint32_t mdat_pos_,
                           uint32_t media_start)
 {
-    if (IsOpen())
-        Close();
-    failed = out_of_space = false;
-    journal_wanted = false;
-    if (!acceptableStream(path, width, height, sample_rate, channels) || mdat_pos_ < kFreeBoxSize ||
-        media_start < mdat_pos_ + kMdatHeaderSize)
+    if (mdat_pos_ < kFreeBoxSize || media_start < mdat_pos_ + kMdatHeaderSize ||
+        !OpenSink(path, true, width, height, sample_rate, channels))
         return 0;
-    auto sink = std::make_unique<DirectFileSink>();
-    if (!sink->openExisting(path))
-        return 0;
-    file = std::move(sink);
-    file_name = path;
-    if (!PrepareTables(width, height, sample_rate, channels)) {
-        FreeAll();
-        return 0;
-    }
     mdat_pos = mdat_pos_;
     write_pos = media_start;
     file_end = std::max<uint64_t>(file->sizeOnDisk(), media_start);

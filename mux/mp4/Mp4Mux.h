@@ -144,6 +144,7 @@ public:
 
 private:
     int OpenImpl(const char* path, int width, int height, int sample_rate, int channels, uint32_t gap_bytes);
+    int OpenSink(const char* path, bool existing, int width, int height, int sample_rate, int channels);
     int PrepareTables(int width, int height, int sample_rate, int channels);
     int AllocateTables();
     void AddVideoSample(uint32_t size, unsigned long duration, int key);

@@ -65,13 +65,10 @@ int repairMp4Recording(const std::string& path, RecordingRepairReport* report, c
         report = &local;
     *report = RecordingRepairReport{};
     const std::string journalPath = journalPathFor(path);
-    if (access(journalPath.c_str(), F_OK) != 0)
-        return fail(report, "there is no journal " + journalPath);
-    if (journalInUse(journalPath))
-        return fail(report, "the recording is still being written");
     JournalContents journal;
-    if (!readJournal(journalPath, &journal) || journal.kind != JournalKind::Mp4 || journal.records.empty() ||
-        journal.records[0].type != Mp4Journal::kParams)
+    if (!readJournalForRepair(path, JournalKind::Mp4, &journal, &report->error))
+        return 0;
+    if (journal.records.empty() || journal.records[0].type != Mp4Journal::kParams)
         return fail(report, "the journal " + journalPath + " is damaged");
 
     Params p;

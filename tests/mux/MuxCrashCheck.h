@@ -50,6 +50,31 @@ inline std::vector<Refresh> readLog(const std::string& path)
     return out;
 }
 
+// Starts the helper, waits until `ready` says it reported, lets it run
+// wait_ms more and kills it.
+template <class Ready>
+inline void runAndKill(std::vector<std::string> args, Ready ready, int wait_ms)
+{
+    std::vector<char*> argv;
+    for (std::string& s : args)
+        argv.push_back(s.data());
+    argv.push_back(nullptr);
+    pid_t pid = 0;
+    ASSERT_EQ(0, posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ));
+    const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (!ready()) {
+        int status = 0;
+        ASSERT_EQ(0, waitpid(pid, &status, WNOHANG)) << "helper ended early, status " << status;
+        ASSERT_LT(std::chrono::steady_clock::now(), give_up) << "the helper reported nothing";
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(wait_ms));
+    ASSERT_EQ(0, kill(pid, SIGKILL));
+    int status = 0;
+    ASSERT_EQ(pid, waitpid(pid, &status, 0));
+    ASSERT_TRUE(WIFSIGNALED(status)) << "helper finished before the kill";
+}
+
 inline std::vector<uint32_t> expectedSizes(const std::vector<Bytes>& samples, size_t count)
 {
     std::vector<uint32_t> out;
@@ -75,25 +100,10 @@ inline void crashAndCheck(const char* format, int cuts, unsigned seed, int max_d
         std::remove(log.c_str());
         // 4 ms per picture: ten times real time, a refresh every 0.1 s; with a
         // refresh after every picture, full speed.
-        std::vector<std::string> args = {QUILLET_MUX_CRASH_WRITER, format, out, log, every ? "0" : "4000"};
-        std::vector<char*> argv;
-        for (std::string& s : args)
-            argv.push_back(s.data());
-        argv.push_back(nullptr);
-        pid_t pid = 0;
-        ASSERT_EQ(0, posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ));
-        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (readLog(log).empty()) {
-            int status = 0;
-            ASSERT_EQ(0, waitpid(pid, &status, WNOHANG)) << "helper ended early, status " << status;
-            ASSERT_LT(std::chrono::steady_clock::now(), give_up) << "no refresh reported";
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(wait_ms));
-        ASSERT_EQ(0, kill(pid, SIGKILL));
-        int status = 0;
-        ASSERT_EQ(pid, waitpid(pid, &status, 0));
-        ASSERT_TRUE(WIFSIGNALED(status)) << "helper finished before the kill";
+        runAndKill({QUILLET_MUX_CRASH_WRITER, format, out, log, every ? "0" : "4000"},
+                   [&] { return !readLog(log).empty(); }, wait_ms);
+        if (::testing::Test::HasFatalFailure())
+            return;
 
         const std::vector<Refresh> refreshes = readLog(log);
         ASSERT_FALSE(refreshes.empty());
@@ -163,9 +173,8 @@ inline std::vector<uint32_t> expectedSizesFrom(const std::vector<Bytes>& samples
 
 // Kills the journal helper at random moments; every cut recording is repaired
 // from its journal and must then decode cleanly and hold every picture and
-// sound frame the helper had written before its last report. Returns how
-// many pictures beyond its report each repaired file held, for the caller's
-// statistics.
+// sound frame the helper had written before its last report, and at most the
+// one picture it was writing when it died.
 inline void crashRepairAndCheck(const char* format, int cuts, unsigned seed, int max_delay_ms)
 {
     std::mt19937 rng(seed);
@@ -181,25 +190,10 @@ inline void crashRepairAndCheck(const char* format, int cuts, unsigned seed, int
                      " ms after the first picture, seed " + std::to_string(seed));
         for (const std::string& f : {log, out, next, journalPathFor(out), journalPathFor(next)})
             std::remove(f.c_str());
-        std::vector<std::string> args = {QUILLET_MUX_CRASH_WRITER, format, out, log, "4000"};
-        std::vector<char*> argv;
-        for (std::string& s : args)
-            argv.push_back(s.data());
-        argv.push_back(nullptr);
-        pid_t pid = 0;
-        ASSERT_EQ(0, posix_spawn(&pid, argv[0], nullptr, nullptr, argv.data(), environ));
-        const auto give_up = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-        while (!readJournalLog(log).any) {
-            int status = 0;
-            ASSERT_EQ(0, waitpid(pid, &status, WNOHANG)) << "helper ended early, status " << status;
-            ASSERT_LT(std::chrono::steady_clock::now(), give_up) << "no picture reported";
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(wait_ms));
-        ASSERT_EQ(0, kill(pid, SIGKILL));
-        int status = 0;
-        ASSERT_EQ(pid, waitpid(pid, &status, 0));
-        ASSERT_TRUE(WIFSIGNALED(status)) << "helper finished before the kill";
+        runAndKill({QUILLET_MUX_CRASH_WRITER, format, out, log, "4000"}, [&] { return readJournalLog(log).any; },
+                   wait_ms);
+        if (::testing::Test::HasFatalFailure())
+            return;
 
         const JournalLog got = readJournalLog(log);
         const bool continued = split && got.split.pictures > 0;
