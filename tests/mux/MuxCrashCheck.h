@@ -31,21 +31,33 @@ struct Refresh {
     uint32_t frames = 0;
 };
 
-inline std::vector<Refresh> readLog(const std::string& path)
+// What the helper reported: counts after its last refresh (after every
+// picture with a journal; whole lines only: the one being written when it
+// died may be cut), and where its continuation file began (0 0: none yet).
+struct HelperLog {
+    Refresh last;
+    Refresh split;
+    bool any = false;
+};
+
+inline HelperLog readHelperLog(const std::string& path)
 {
-    std::vector<Refresh> out;
+    HelperLog out;
     std::ifstream in(path);
     std::string line;
     while (std::getline(in, line)) {
-        // The line being written when the helper died may be incomplete; it
-        // is only counted when whole (a later refresh than the last whole one
-        // is still accepted below).
         if (in.eof())
             break;
         std::istringstream s(line);
         Refresh r;
-        if (s >> r.pictures >> r.frames)
-            out.push_back(r);
+        if (line[0] == 'S') {
+            char tag = 0;
+            if (s >> tag >> r.pictures >> r.frames)
+                out.split = r;
+        } else if (s >> r.pictures >> r.frames) {
+            out.last = r;
+            out.any = true;
+        }
     }
     return out;
 }
@@ -101,13 +113,11 @@ inline void crashAndCheck(const char* format, int cuts, unsigned seed, int max_d
         // 4 ms per picture: ten times real time, a refresh every 0.1 s; with a
         // refresh after every picture, full speed.
         runAndKill({QUILLET_MUX_CRASH_WRITER, format, out, log, every ? "0" : "4000"},
-                   [&] { return !readLog(log).empty(); }, wait_ms);
+                   [&] { return readHelperLog(log).any; }, wait_ms);
         if (::testing::Test::HasFatalFailure())
             return;
 
-        const std::vector<Refresh> refreshes = readLog(log);
-        ASSERT_FALSE(refreshes.empty());
-        const Refresh last = refreshes.back();
+        const Refresh last = readHelperLog(log).last;
         const DecodeReport r = decodeAndList(out);
         EXPECT_EQ("", r.errors);
         EXPECT_GE(r.video.size(), last.pictures);
@@ -132,36 +142,6 @@ inline void crashAndCheck(const char* format, int cuts, unsigned seed, int max_d
         }
     }
 }
-// What the journal helper reported: counts after the last picture it wrote
-// (whole lines only), and where its continuation file began (0 0: none yet).
-struct JournalLog {
-    Refresh last;
-    Refresh split;
-    bool any = false;
-};
-
-inline JournalLog readJournalLog(const std::string& path)
-{
-    JournalLog out;
-    std::ifstream in(path);
-    std::string line;
-    while (std::getline(in, line)) {
-        if (in.eof())
-            break;
-        std::istringstream s(line);
-        Refresh r;
-        if (line[0] == 'S') {
-            char tag = 0;
-            if (s >> tag >> r.pictures >> r.frames)
-                out.split = r;
-        } else if (s >> r.pictures >> r.frames) {
-            out.last = r;
-            out.any = true;
-        }
-    }
-    return out;
-}
-
 // Sizes of `count` samples of the clip starting at sample `first`.
 inline std::vector<uint32_t> expectedSizesFrom(const std::vector<Bytes>& samples, size_t first, size_t count)
 {
@@ -190,12 +170,12 @@ inline void crashRepairAndCheck(const char* format, int cuts, unsigned seed, int
                      " ms after the first picture, seed " + std::to_string(seed));
         for (const std::string& f : {log, out, next, journalPathFor(out), journalPathFor(next)})
             std::remove(f.c_str());
-        runAndKill({QUILLET_MUX_CRASH_WRITER, format, out, log, "4000"}, [&] { return readJournalLog(log).any; },
+        runAndKill({QUILLET_MUX_CRASH_WRITER, format, out, log, "4000"}, [&] { return readHelperLog(log).any; },
                    wait_ms);
         if (::testing::Test::HasFatalFailure())
             return;
 
-        const JournalLog got = readJournalLog(log);
+        const HelperLog got = readHelperLog(log);
         const bool continued = split && got.split.pictures > 0;
         if (continued) {
             // The first file was closed at the split: whole, without a journal.
