@@ -146,6 +146,7 @@ struct KillResult {
     double recorded = 0; // s of recording before the kill
     double videoLost = 0;
     double soundLost = 0;
+    double unrepairedLost = -1; // pictures lost as the file stood before the repair (-1: not readable)
 };
 
 constexpr double kMaxLostSeconds = 2.0;
@@ -163,6 +164,9 @@ inline KillResult checkKilled(const std::string& format, const std::string& file
                  " s into the recording");
     std::string repair;
     const bool journal = access((file + ".journal").c_str(), F_OK) == 0;
+    // For the record: what the file as it stands, without the repair, plays.
+    if (access(file.c_str(), F_OK) == 0 && muxtest::decodeErrors(file).empty())
+        r.unrepairedLost = std::max(0.0, r.recorded - streamEnd(file, "v"));
     int repaired = 0;
     if (journal)
         repaired = muxtest::runCommand("./quillet-cli repair '" + file + "'", &repair);
@@ -179,8 +183,10 @@ inline KillResult checkKilled(const std::string& format, const std::string& file
     r.soundLost = std::max(0.0, r.recorded - sound);
     EXPECT_LE(r.videoLost, kMaxLostSeconds) << c.text << repair;
     EXPECT_LE(r.soundLost, kMaxLostSeconds) << c.text << repair;
-    std::printf("%s kill at %6.2f s: recorded %6.2f s, lost %5.2f s of pictures, %5.2f s of sound\n",
-                format.c_str(), killAt, r.recorded, r.videoLost, r.soundLost);
+    std::printf("%s kill at %6.2f s: recorded %6.2f s, lost %5.2f s of pictures, %5.2f s of sound"
+                " (unrepaired: %s)\n",
+                format.c_str(), killAt, r.recorded, r.videoLost, r.soundLost,
+                r.unrepairedLost < 0 ? "does not play" : (std::to_string(r.unrepairedLost) + " s of pictures").c_str());
     return r;
 }
 
@@ -196,6 +202,13 @@ inline void printDistribution(const std::vector<KillResult>& results, const std:
     const double bounds[] = {0.25, 0.5, 0.75, 1.0, 1.5, 2.0};
     std::printf("%s: %zu kills, lost seconds (the larger of picture and sound): median %.2f, 90%% %.2f, max %.2f\n",
                 format.c_str(), lost.size(), lost[lost.size() / 2], lost[lost.size() * 9 / 10], lost.back());
+    std::vector<double> unrepaired;
+    for (const KillResult& r : results)
+        if (r.format == format)
+            unrepaired.push_back(r.unrepairedLost < 0 ? 1e9 : r.unrepairedLost);
+    std::sort(unrepaired.begin(), unrepaired.end());
+    std::printf("  without the repair: pictures lost median %.2f, max %s\n", unrepaired[unrepaired.size() / 2],
+                unrepaired.back() > 1e8 ? "(some did not play)" : std::to_string(unrepaired.back()).c_str());
     double lo = 0;
     for (double b : bounds) {
         const long n = std::count_if(lost.begin(), lost.end(), [&](double v) { return v >= lo && v < b; });
