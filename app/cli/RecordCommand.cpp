@@ -155,10 +155,12 @@ int runRecord(int argc, char** argv)
         createFolder(outputFolder);
     const std::string formatName =
         formatIndex >= 0 ? language.lookupMessage("Typ" + std::to_string(formatIndex + 1)) : std::string("Quillet");
-    if (explicitFile)
-        noticeUnfinishedRecordings(folderOf(opt.output), folderOf(opt.output) + opt.output.substr(opt.output.rfind('/') + 1));
-    else
+    if (explicitFile) {
+        const std::string folder = folderOf(opt.output);
+        noticeUnfinishedRecordings(folder, folder + opt.output.substr(opt.output.rfind('/') + 1));
+    } else {
         noticeUnfinishedRecordings(outputFolder, std::string());
+    }
 
     RecordingSession session(host, std::move(env));
     if (!session.start(rs, formatName, explicitFile, outputFolder, formatIndex < 0 ? 0 : formatIndex)) {
