@@ -49,7 +49,8 @@ const Entry kMessages[] = {
     {"wmvErr", "创建文件失败!\r\n录制WMV文件需要本机已安装微软的windows media format "},
     {"ErrAvi", "视频驱动版本太旧"}, {"ErrAvi2", "创建文件失败:"},
     {"area1", "区域太小"},
-    {"typeErr", "暂不支持录制这种格式, 请选择 MP4, FLV 或图片 (jpg/png)."},
+    {"typeErr", "暂不支持录制这种格式, 请选择 MP4, FLV, SWF 或图片 (jpg/png)."},
+    {"update2", "更新到版本:"},
 };
 
 } // namespace
