@@ -49,8 +49,12 @@ const Entry kMessages[] = {
     {"wmvErr", "创建文件失败!\r\n录制WMV文件需要本机已安装微软的windows media format "},
     {"ErrAvi", "视频驱动版本太旧"}, {"ErrAvi2", "创建文件失败:"},
     {"area1", "区域太小"},
-    {"typeErr", "暂不支持录制这种格式, 请选择 MP4, FLV, SWF 或图片 (jpg/png)."},
+    {"typeErr", "暂不支持录制这种格式, 请选择 MP4, FLV, SWF, WMV 或图片 (jpg/png)."},
     {"update2", "更新到版本:"},
+    // Desktop program: controls that later versions bring, and the range check
+    // of the settings window's rectangle edits.
+    {"later1", "此功能将在以后的版本中提供"},
+    {"range1", "请输入 0 到 2000 之间的整数。"},
 };
 
 } // namespace

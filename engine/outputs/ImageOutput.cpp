@@ -4,7 +4,7 @@
 #include <cstdio>
 
 #include "base/DirectFileSink.h"
-#include "capture/CursorOverlay.h"
+#include "engine/outputs/CursorBurnIn.h"
 #include "capture/FrameGrabber.h"
 #include "engine/QualityLevel.h"
 
@@ -85,14 +85,9 @@ void ImageOutput::videoFrame(VideoFrameJob& job)
     if (coder_.tighten(frame, &check, 1) <= 0)
         return;
 
-    if (job.cursor) {
-        job.cursor->updateForBurnIn(job.cursorSerial);
-        job.cursor->burnIn(grabber);
-        grabber.scaleToOutput();
-    }
+    drawCursorIn(job);
     const int written = writeImage(grabber.frame());
-    if (job.cursor)
-        job.cursor->restore(grabber);
+    takeCursorOut(job);
     if (!written) {
         failed_ = true;
         return;

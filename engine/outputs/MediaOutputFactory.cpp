@@ -3,6 +3,7 @@
 #include "engine/outputs/Mp4Output.h"
 #include "engine/outputs/SwfOutput.h"
 #include "engine/outputs/MediaOutputFactory.h"
+#include "engine/outputs/WmvOutput.h"
 
 namespace quillet {
 
@@ -13,7 +14,8 @@ std::unique_ptr<MediaOutput> createMediaOutput(OutputType type)
     case OutputFlv: return std::make_unique<FlvOutput>();
     case OutputImages: return std::make_unique<ImageOutput>();
     case OutputSwf: return std::make_unique<SwfOutput>();
-    default: return nullptr; // AVI, WMV and the own record file have no writer yet
+    case OutputWmv: return std::make_unique<WmvOutput>();
+    default: return nullptr; // AVI and the own record file have no writer yet
     }
 }
 
