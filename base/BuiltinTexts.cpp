@@ -32,6 +32,8 @@ const Entry kMessages[] = {
     {"hotkey1", "不能设置相同的快捷键到不同的功能上!"}, {"hotkey2", "提示：快捷键修改后，需要重启软件才生效!"},
     {"ErrFilePath", "目标路径创建文件失败！不可用于录制!"},
     {"RecEnd", "文件录制完成,是否立即播放:\r\n"}, {"recEnd2", "录屏停止"},
+    {"recDiskFull", "磁盘已满, 录制已提前结束. 此前录下的内容已保存, 可以正常播放:\r\n"},
+    {"recDiskKept", "\r\n已保存: %d 秒"}, {"recDiskImages", "\r\n已保存: %d 张图片"},
     {"FpsErr", "注:帧率较慢(%d%%),请降低屏幕分辨率以获得更流畅的录制效果\r\n\r\n"},
     {"openErr", "未能打开如下文件:\r\n"},
     {"recFile", "\r\n录制文件: "}, {"recAudio", "\r\n录制声音: "}, {"recYes", nullptr}, {"recNo", nullptr},

@@ -54,6 +54,14 @@ struct VideoFrameJob {
     bool produced = false;          // a frame really went into the file
 };
 
+// How a writer's failure cut the recording short, for the message at stop.
+struct OutputFailure {
+    bool outOfSpace = false; // the disk was full
+    std::string fileName;    // the file (for images: the first image) that holds what was kept
+    uint32_t keptMs = 0;     // play time that file keeps
+    int keptImages = -1;     // image output: images written (-1 for the other types)
+};
+
 // The writer of one output type together with the video coder it needs. The
 // session owns one per recording.
 //
@@ -98,6 +106,8 @@ public:
     virtual int close(uint32_t framesCounted, int framesPerSecond) = 0;
     // The writer reported a failure (disk full, ...) since open.
     virtual bool failed() const = 0;
+    // After close: what a failure left (nothing special by default).
+    virtual OutputFailure failureDetails() const { return {}; }
 };
 
 } // namespace quillet

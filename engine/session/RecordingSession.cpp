@@ -17,6 +17,7 @@
 #include "engine/outputs/MediaOutputFactory.h"
 #include "engine/session/AudioPacing.h"
 #include "capture/CursorOverlay.h"
+#include "engine/session/DiskFullText.h"
 #include "engine/session/FramePacing.h"
 #include "engine/session/SessionClock.h"
 #include "engine/session/StartRules.h"
@@ -294,6 +295,7 @@ int RecordingSession::stop()
     flushSound();
     uint32_t counted = 0, encoded = 0;
     bool outputFailed = false;
+    OutputFailure failure;
     {
         SessionGuard g(lock_);
         counted = framesCounted_;
@@ -301,6 +303,7 @@ int RecordingSession::stop()
         if (output_) {
             output_->close(framesCounted_, framesPerSecond_);
             outputFailed = output_->failed();
+            failure = output_->failureDetails();
             output_.reset();
         }
     }
@@ -314,7 +317,9 @@ int RecordingSession::stop()
         return 1;
     const MessageLookup lookup = [this](const char* key) { return host_.messageText(key); };
     lastEndMessage_ = endMessageText(encoded, counted, fileName_, lookup);
-    if (outputFailed)
+    if (outputFailed && failure.outOfSpace)
+        host_.showMessage(kDiskFullKey, diskFullText(failure.fileName, failure.keptMs, failure.keptImages, lookup));
+    else if (outputFailed)
         host_.showMessage("fileErr", host_.messageText("fileErr"));
     if (host_.confirm(lastEndMessage_, host_.messageText("recEnd2"), ConfirmKind::YesNo) == ConfirmAnswer::Yes)
         host_.playRecording(fileName_, outputType_ == OutputImages);
