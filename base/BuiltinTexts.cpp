@@ -34,6 +34,8 @@ const Entry kMessages[] = {
     {"RecEnd", "文件录制完成,是否立即播放:\r\n"}, {"recEnd2", "录屏停止"},
     {"recDiskFull", "磁盘已满, 录制已提前结束. 此前录下的内容已保存, 可以正常播放:\r\n"},
     {"recDiskKept", "\r\n已保存: %d 秒"}, {"recDiskImages", "\r\n已保存: %d 张图片"},
+    {"recRepairAsk", "输出文件夹中有 %d 个录制文件未能正常结束 (录制时程序被中止). 现在修复, 使其可以播放吗?\r\n"},
+    {"recRepairDone", "已修复, 可以播放:"}, {"recRepairFail", "未能修复:"},
     {"FpsErr", "注:帧率较慢(%d%%),请降低屏幕分辨率以获得更流畅的录制效果\r\n\r\n"},
     {"openErr", "未能打开如下文件:\r\n"},
     {"recFile", "\r\n录制文件: "}, {"recAudio", "\r\n录制声音: "}, {"recYes", nullptr}, {"recNo", nullptr},

@@ -26,6 +26,7 @@
 #include "app/desktop/MainWindowLayout.h"
 #include "app/desktop/MessageBoxes.h"
 #include "app/desktop/OutputFiles.h"
+#include "app/desktop/RepairOffer.h"
 #include "app/desktop/ResourceTexts.h"
 #include "app/desktop/SettingsWindow.h"
 #include "app/desktop/TrayIcon.h"
@@ -138,6 +139,15 @@ MainWindow::MainWindow(const AppPaths& paths, SettingsFile& settings, Language& 
     notice_ = new UpdateNotice(this, UpdateConfig::fromSettings(settings_.store(), programVersionText()));
     connect(notice_, &UpdateNotice::trayCallback, this, &MainWindow::trayCallback);
     notice_->start();
+
+    // Recordings an earlier run could not finish are offered for repair once
+    // the window is up; commands arriving meanwhile wait for the answer.
+    QTimer::singleShot(0, this, [this] {
+        busy_ = true;
+        offerRepairOfUnfinished(this, language_, settings_.outputFolder());
+        busy_ = false;
+        runDeferred();
+    });
 }
 
 MainWindow::~MainWindow()
