@@ -5,6 +5,7 @@
 #include "engine/outputs/OwnRecordOutput.h"
 #include "engine/outputs/SwfOutput.h"
 #include "engine/outputs/MediaOutputFactory.h"
+#include "engine/outputs/WmvOutput.h"
 
 namespace quillet {
 
@@ -17,7 +18,8 @@ std::unique_ptr<MediaOutput> createMediaOutput(OutputType type)
     case OutputAvi: return std::make_unique<AviOutput>();
     case OutputOwnRecord: return std::make_unique<OwnRecordOutput>();
     case OutputSwf: return std::make_unique<SwfOutput>();
-    default: return nullptr; // WMV has no writer yet
+    case OutputWmv: return std::make_unique<WmvOutput>();
+    default: return nullptr;
     }
 }
 

@@ -40,9 +40,12 @@ struct AviVideoFormat {
 // Open (sizes zero), and only a reader that walks the chunks (ours does)
 // recovers it.
 //
+// The RIFF structure is our own, so there is no platform library whose
+// version would need checking before a file is opened.
+//
 // Results: 1 success, 0 failure. Errors are sticky: after a failed write
-// every call fails, and the file keeps what was written before. Not
-// thread-safe: the recording lock serialises all calls.
+// (a full disk) every call fails, and the file keeps what was written before.
+// Not thread-safe: the recording lock serialises all calls.
 class AviWriter {
 public:
     // A RIFF is closed before it grows past this (bytes).

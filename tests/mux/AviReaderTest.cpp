@@ -2,6 +2,9 @@
 // writer never closed them, and files cut or damaged anywhere.
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -171,6 +174,42 @@ TEST(AviReaderTest, ACutOrDamagedFileGivesItsWholeChunksAndNamesTheOffset)
         if (r.open(cut))
             readAll(r); // must end without reading out of bounds
     }
+}
+
+TEST(AviReaderTest, AFullDiskStopsTheWriterAndLeavesEveryWholeChunk)
+{
+    // A file size limit stands in for the full disk.
+    const std::string path = tempPath("reader_full.avi");
+    struct rlimit old {};
+    getrlimit(RLIMIT_FSIZE, &old);
+    struct sigaction ignore {}, was {};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGXFSZ, &ignore, &was);
+    struct rlimit small = old;
+    small.rlim_cur = 20000;
+    setrlimit(RLIMIT_FSIZE, &small);
+    AviWriter w;
+    AviVideoFormat f;
+    f.width = 64;
+    f.height = 48;
+    ASSERT_EQ(w.Open(path.c_str(), 10, f, nullptr, 0), 1);
+    int written = 0;
+    const Bytes p(300, 0x42);
+    while (written < 1000 && w.WriteVideo(p.data(), p.size(), 1, written % 10 == 0))
+        ++written;
+    EXPECT_TRUE(w.Failed());
+    EXPECT_EQ(w.WriteVideo(p.data(), p.size(), 1, 1), 0) << "the error sticks";
+    EXPECT_EQ(w.Close(), 0);
+    setrlimit(RLIMIT_FSIZE, &old);
+    sigaction(SIGXFSZ, &was, nullptr);
+    EXPECT_GT(written, 30);
+    AviReader r;
+    ASSERT_EQ(r.open(path), 1) << r.error();
+    int read = 0;
+    AviChunk c;
+    while (r.next(c))
+        read += c.size == p.size();
+    EXPECT_GE(read, written - 1); // the write that failed may have left part of its chunk
 }
 
 } // namespace

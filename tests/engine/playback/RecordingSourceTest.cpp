@@ -23,7 +23,7 @@ using test::readBytes;
 using test::scratchPath;
 using test::writeBytes;
 
-struct FrameSpec {
+struct PlannedFrame {
     bool key;
     int ticks;
     std::vector<std::pair<Rect, Bytes>> regions;
@@ -33,11 +33,11 @@ struct FrameSpec {
     Bytes picture;
 };
 
-std::vector<FrameSpec> scene(bool withSide)
+std::vector<PlannedFrame> scene(bool withSide)
 {
-    std::vector<FrameSpec> f;
+    std::vector<PlannedFrame> f;
     for (int i = 0; i < 12; ++i) {
-        FrameSpec s{i % 5 == 0, i % 4 == 3 ? 3 : 1, {}, {}, i % 3 == 0, 10 * i, 5 * i, {}};
+        PlannedFrame s{i % 5 == 0, i % 4 == 3 ? 3 : 1, {}, {}, i % 3 == 0, 10 * i, 5 * i, {}};
         for (int r = 0; r < i % 4; ++r)
             s.regions.push_back({Rect{16 * r, 16, 16 * r + 15, 47}, Bytes(static_cast<size_t>(20 + 7 * i + r), uint8_t(i))});
         if (i % 6 == 2)
@@ -54,7 +54,7 @@ std::vector<FrameSpec> scene(bool withSide)
 
 Bytes soundChunk(int i) { return Bytes(static_cast<size_t>(31 + i), uint8_t(0x90 + i)); }
 
-std::string writeAvi(const std::vector<FrameSpec>& frames)
+std::string writeAvi(const std::vector<PlannedFrame>& frames)
 {
     const std::string path = scratchPath("source.avi");
     AviWriter w;
@@ -66,7 +66,7 @@ std::string writeAvi(const std::vector<FrameSpec>& frames)
     EXPECT_EQ(w.Open(path.c_str(), 10, f, wfx, sizeof wfx), 1);
     AviPacketBuilder b;
     for (size_t i = 0; i < frames.size(); ++i) {
-        const FrameSpec& s = frames[i];
+        const PlannedFrame& s = frames[i];
         b.begin();
         for (const auto& r : s.regions) {
             uint8_t* room = b.regionSpace(r.second.size());
@@ -85,7 +85,7 @@ std::string writeAvi(const std::vector<FrameSpec>& frames)
     return path;
 }
 
-std::string writeOwn(const std::vector<FrameSpec>& frames)
+std::string writeOwn(const std::vector<PlannedFrame>& frames)
 {
     OwnRecordHeader head;
     AudioTargetFormat t = buildAudioTargetFormat(1, OutputOwnRecord);
@@ -93,7 +93,7 @@ std::string writeOwn(const std::vector<FrameSpec>& frames)
     Bytes file(head.bytes(), head.bytes() + head.size());
     uint32_t keys = 0;
     for (size_t i = 0; i < frames.size(); ++i) {
-        const FrameSpec& s = frames[i];
+        const PlannedFrame& s = frames[i];
         if (s.key && head.setKeyFrameOffset(++keys, static_cast<uint32_t>(file.size())))
             std::copy(head.bytes(), head.bytes() + head.size(), file.begin());
         auto region = [&](const Rect& r, const Bytes& d, uint8_t advance) {
@@ -154,13 +154,13 @@ Read readAll(RecordingSource& s)
 }
 
 // The first `count` frames are those written.
-void expectFrames(const Read& got, const std::vector<FrameSpec>& want, size_t count)
+void expectFrames(const Read& got, const std::vector<PlannedFrame>& want, size_t count)
 {
     ASSERT_GE(got.frames.size(), count);
     uint32_t tick = 0;
     for (size_t i = 0; i < count; ++i) {
         const SourceFrame& f = got.frames[i];
-        const FrameSpec& s = want[i];
+        const PlannedFrame& s = want[i];
         EXPECT_EQ(f.tick, tick) << i;
         EXPECT_EQ(f.key, s.key) << i;
         ASSERT_EQ(f.regions.size(), s.regions.size()) << i;
@@ -181,7 +181,7 @@ void expectFrames(const Read& got, const std::vector<FrameSpec>& want, size_t co
 
 TEST(RecordingSourceTest, AviFramesComeBackWithTicksRecordsAndCursor)
 {
-    const std::vector<FrameSpec> want = scene(true);
+    const std::vector<PlannedFrame> want = scene(true);
     RecordingSource s;
     ASSERT_EQ(s.open(writeAvi(want)), 1) << s.error();
     EXPECT_EQ(s.kind(), RecordingKind::Avi);
@@ -201,7 +201,7 @@ TEST(RecordingSourceTest, AviFramesComeBackWithTicksRecordsAndCursor)
 
 TEST(RecordingSourceTest, OwnFileFramesGatherTheirRecordsAroundSound)
 {
-    const std::vector<FrameSpec> want = scene(false);
+    const std::vector<PlannedFrame> want = scene(false);
     RecordingSource s;
     ASSERT_EQ(s.open(writeOwn(want)), 1) << s.error();
     EXPECT_EQ(s.kind(), RecordingKind::OwnRecord);
@@ -226,7 +226,7 @@ TEST(RecordingSourceTest, OwnFileFramesGatherTheirRecordsAroundSound)
 TEST(RecordingSourceTest, CutFilesGiveTheirWholeFramesAndNameTheOffset)
 {
     for (bool avi : {true, false}) {
-        const std::vector<FrameSpec> want = scene(false); // small files: every third byte a cut
+        const std::vector<PlannedFrame> want = scene(false); // small files: every third byte a cut
         const std::string src = avi ? writeAvi(want) : writeOwn(want);
         const Bytes whole = readBytes(src);
         // Where each frame ends in the whole file.
@@ -267,7 +267,7 @@ TEST(RecordingSourceTest, DamagedBytesNeverReadOutOfBounds)
 {
     std::mt19937 rng(11);
     for (bool avi : {true, false}) {
-        const std::vector<FrameSpec> want = scene(avi);
+        const std::vector<PlannedFrame> want = scene(avi);
         const Bytes whole = readBytes(avi ? writeAvi(want) : writeOwn(want));
         const std::string bad = scratchPath(avi ? "bad.avi" : "bad.rec");
         for (int round = 0; round < 300; ++round) {
