@@ -49,6 +49,10 @@ const Entry kMessages[] = {
     {"area1", "区域太小"},
     {"typeErr", "暂不支持录制这种格式, 请选择 MP4, FLV, SWF 或图片 (jpg/png)."},
     {"update2", "更新到版本:"},
+    // Desktop program: controls that later versions bring, and the range check
+    // of the settings window's rectangle edits.
+    {"later1", "此功能将在以后的版本中提供"},
+    {"range1", "请输入 0 到 2000 之间的整数。"},
 };
 
 } // namespace

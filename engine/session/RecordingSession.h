@@ -73,6 +73,8 @@ public:
     int stop();
     // Set when the program is closing: stop then shows no end message.
     void setExiting(bool exiting) { exiting_ = exiting; }
+    // Command 32784 during a recording: the default device instead of the computer's sound.
+    void setUseDefaultDevice(bool on) { useDefaultDeviceInsteadOfLoopback_ = on; }
 
     // A filled buffer from the sound device (host's thread, in arrival order).
     void onAudioChunk(AudioInput* input, AudioBuffer* buffer);
