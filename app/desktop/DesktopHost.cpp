@@ -1,7 +1,5 @@
 #include "app/desktop/DesktopHost.h"
 
-#include <QMetaObject>
-
 #include "app/core/Language.h"
 #include "app/desktop/MessageBoxes.h"
 #include "app/desktop/StartCountdown.h"
@@ -10,34 +8,39 @@
 namespace quillet::desktop {
 
 DesktopHost::DesktopHost(HostWindow& window, const Language& language, QObject* parent)
-    : QObject(parent), window_(window), language_(language)
+    : QObject(parent), window_(window), language_(language),
+      inbox_(new WorkerInbox([this](const WorkerInbox::Item& item) { handle(item); }, this))
 {
+}
+
+void DesktopHost::handle(const WorkerInbox::Item& item)
+{
+    switch (item.kind) {
+    case WorkerInbox::Item::Command: window_.dispatchCommand(item.first); break;
+    case WorkerInbox::Item::Notice: window_.trayCallback(item.first, item.second); break;
+    case WorkerInbox::Item::SoundBuffer: window_.soundBufferDone(item.input, item.buffer); break;
+    case WorkerInbox::Item::SoundFailed: window_.soundFailed(item.input); break;
+    }
 }
 
 void DesktopHost::postCommand(int commandId)
 {
-    QMetaObject::invokeMethod(this, [this, commandId] { window_.dispatchCommand(commandId); }, Qt::QueuedConnection);
+    inbox_->post({WorkerInbox::Item::Command, commandId, 0, nullptr, nullptr});
 }
 
 void DesktopHost::postNotice(int wparam, int lparam)
 {
-    QMetaObject::invokeMethod(this, [this, wparam, lparam] { window_.trayCallback(wparam, lparam); },
-                              Qt::QueuedConnection);
+    inbox_->post({WorkerInbox::Item::Notice, wparam, lparam, nullptr, nullptr});
 }
 
 void DesktopHost::audioBufferDone(AudioInput& input, AudioBuffer* buffer)
 {
-    // Queued events to one object keep their order, so buffers reach the
-    // session in recording order.
-    AudioInput* in = &input;
-    QMetaObject::invokeMethod(this, [this, in, buffer] { window_.soundBufferDone(in, buffer); },
-                              Qt::QueuedConnection);
+    inbox_->post({WorkerInbox::Item::SoundBuffer, 0, 0, &input, buffer});
 }
 
 void DesktopHost::audioInputFailed(AudioInput& input)
 {
-    AudioInput* in = &input;
-    QMetaObject::invokeMethod(this, [this, in] { window_.soundFailed(in); }, Qt::QueuedConnection);
+    inbox_->post({WorkerInbox::Item::SoundFailed, 0, 0, &input, nullptr});
 }
 
 std::string DesktopHost::messageText(const char* key, const char* builtin)

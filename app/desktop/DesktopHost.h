@@ -3,6 +3,7 @@
 #include <QPointer>
 #include <string>
 
+#include "app/desktop/WorkerInbox.h"
 #include "audio/input/AudioInput.h"
 #include "engine/session/SessionHost.h"
 
@@ -32,7 +33,8 @@ public:
 
 // The desktop program's side of the recording session. Requests from the
 // engine's worker threads (posted commands, notices, filled sound buffers)
-// are queued to the window's thread; everything else runs there already.
+// go through the inbox to the window's thread; everything else runs there
+// already.
 class DesktopHost final : public QObject, public SessionHost, private AudioInputListener {
     Q_OBJECT
 public:
@@ -53,8 +55,11 @@ private:
     void audioBufferDone(AudioInput& input, AudioBuffer* buffer) override;
     void audioInputFailed(AudioInput& input) override;
 
+    void handle(const WorkerInbox::Item& item);
+
     HostWindow& window_;
     const Language& language_;
+    WorkerInbox* inbox_;
 };
 
 } // namespace quillet::desktop

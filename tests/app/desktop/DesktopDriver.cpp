@@ -1,6 +1,8 @@
 #include "tests/app/desktop/DesktopDriver.h"
 
 #include <chrono>
+#include <gtest/gtest.h>
+#include <iterator>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -27,7 +29,7 @@ std::string quoted(const std::string& s)
     return q + "'";
 }
 
-pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env)
+pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env, const char* errorLog = nullptr)
 {
     std::vector<char*> a, e;
     for (const std::string& s : argv)
@@ -39,9 +41,10 @@ pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>
     pid_t pid = 0;
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
-    // Quiet children: the toolkit's diagnostics would flood the test log.
+    // Quiet children: their diagnostics go to a log that a failed test shows.
     posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    posix_spawn_file_actions_addopen(&actions, 2, errorLog ? errorLog : "/dev/null", O_WRONLY | O_CREAT | O_APPEND,
+                                     0600);
     const int rc = posix_spawnp(&pid, a[0], &actions, nullptr, a.data(), e.data());
     posix_spawn_file_actions_destroy(&actions);
     return rc == 0 ? pid : 0;
@@ -89,6 +92,11 @@ DesktopDriver::~DesktopDriver()
                 waitExit(pid, 2000);
             }
         }
+    }
+    if (::testing::Test::HasFailure()) {
+        std::ifstream in(root / "program.log");
+        const std::string log((std::istreambuf_iterator<char>(in)), {});
+        std::fprintf(stderr, "--- what the program printed:\n%s\n---\n", log.substr(log.size() > 8000 ? log.size() - 8000 : 0).c_str());
     }
     fs::remove_all(root);
 }
@@ -140,7 +148,8 @@ pid_t DesktopDriver::launch(const std::vector<std::string>& args)
 {
     std::vector<std::string> argv{program.string()};
     argv.insert(argv.end(), args.begin(), args.end());
-    const pid_t pid = spawn(argv, environment());
+    const std::string log = (root / "program.log").string();
+    const pid_t pid = spawn(argv, environment(), log.c_str());
     if (pid)
         children_.push_back(pid);
     return pid;

@@ -259,16 +259,22 @@ TEST_F(MainWindowTest, RecordsThroughTheSessionFromTheWindow)
 {
     open("[screen]\nfps=10\nSel3=0\n[Quillet]\na=1\n");
     testing::BoxWatch confirm, end;
-    testing::answerNextBox(&confirm, 3000, QMessageBox::Ok);
+    confirm.answerNext(3000, QMessageBox::Ok);
     QTimer::singleShot(0, [&] { window_->dispatchCommand(kCmdStart); });
     ASSERT_TRUE(testing::spinUntil([&] { return window_->recordingState() == 1; }, 3000));
     testing::spinUntil([] { return false; }, 8000); // the countdown, then recording
-    testing::answerNextBox(&end, 15000, QMessageBox::No);
+    QSignalSpy exit(window_.get(), &MainWindow::exitRequested);
+    window_->close();
+    EXPECT_FALSE(window_->isVisible()) << "closed while recording: hidden";
+    EXPECT_EQ(window_->recordingState(), 1) << "and still recording";
+    EXPECT_EQ(exit.count(), 0);
+    end.answerNext(15000, QMessageBox::No);
     window_->dispatchCommand(kCmdPause);
     EXPECT_EQ(window_->recordingState(), 2);
     window_->dispatchCommand(kCmdStop);
     EXPECT_TRUE(end.seen);
     EXPECT_EQ(window_->recordingState(), 3);
+    EXPECT_TRUE(window_->isVisible()) << "back at the end of the recording";
     const std::string file = window_->fileBoxText().toStdString();
     ASSERT_TRUE(std::filesystem::exists(file)) << file;
     const std::string probe = "ffprobe -v error -show_entries stream=codec_name -of csv=p=0 '" + file + "'";

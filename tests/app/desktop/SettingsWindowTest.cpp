@@ -12,7 +12,6 @@
 #include "tests/app/desktop/WindowTestSupport.h"
 
 namespace quillet::desktop {
-using testing::answerNextBox;
 using testing::BoxWatch;
 using testing::ProgramFolder;
 
@@ -43,7 +42,7 @@ protected:
     QString pressOk()
     {
         BoxWatch box;
-        answerNextBox(&box, 1500);
+        box.answerNext(1500);
         qobject_cast<QPushButton*>(findControl(window_.get(), 1))->click();
         testing::spinUntil([&] { return box.seen; }, 300);
         return box.text;

@@ -46,25 +46,25 @@ std::string ProgramFolder::readSettings() const
     return std::string((std::istreambuf_iterator<char>(in)), {});
 }
 
-void answerNextBox(BoxWatch* watch, int timeoutMs, int answer)
+BoxWatch::BoxWatch() : poll_(std::make_unique<QTimer>()) {}
+
+BoxWatch::~BoxWatch() = default;
+
+void BoxWatch::answerNext(int timeoutMs, int answer)
 {
-    auto* poll = new QTimer;
-    auto* clock = new QElapsedTimer;
-    clock->start();
-    QObject::connect(poll, &QTimer::timeout, [=] {
+    clock_.start();
+    QObject::disconnect(poll_.get(), nullptr, nullptr, nullptr);
+    QObject::connect(poll_.get(), &QTimer::timeout, [this, timeoutMs, answer] {
         auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-        if (box || clock->elapsed() > timeoutMs) {
-            if (box) {
-                watch->seen = true;
-                watch->text = box->text();
-                box->done(answer);
-            }
-            poll->stop();
-            poll->deleteLater();
-            delete clock;
+        if (box) {
+            seen = true;
+            text = box->text();
+            box->done(answer);
         }
+        if (box || clock_.elapsed() > timeoutMs)
+            poll_->stop();
     });
-    poll->start(30);
+    poll_->start(30);
 }
 
 bool spinUntil(const std::function<bool()>& done, int timeoutMs)

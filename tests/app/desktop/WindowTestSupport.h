@@ -1,8 +1,11 @@
 #pragma once
+#include <QElapsedTimer>
 #include <QMessageBox>
+#include <QTimer>
 #include <QString>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "app/core/AppPaths.h"
@@ -30,12 +33,20 @@ struct ProgramFolder {
 
 // Answers the next message box that opens within timeoutMs: records its text
 // and closes it with the given answer (Cancel by default). Returns at once;
-// the answer happens from the event loop.
-struct BoxWatch {
+// the answer happens from the event loop, and stops with the watch.
+class BoxWatch {
+public:
+    BoxWatch();
+    ~BoxWatch();
+    void answerNext(int timeoutMs = 3000, int answer = QMessageBox::Cancel);
+
     QString text;
     bool seen = false;
+
+private:
+    std::unique_ptr<QTimer> poll_;
+    QElapsedTimer clock_;
 };
-void answerNextBox(BoxWatch* watch, int timeoutMs = 3000, int answer = QMessageBox::Cancel);
 
 // Runs the event loop until done() or the time is up; returns done().
 bool spinUntil(const std::function<bool()>& done, int timeoutMs);
