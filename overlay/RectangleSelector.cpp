@@ -25,6 +25,7 @@ RectangleSelector::RectangleSelector(const Texts& texts, QWidget* parent) : Over
     // Above another modal window (the settings window may have opened it),
     // this one takes the input.
     setWindowModality(Qt::ApplicationModal);
+    setWindowFlag(Qt::WindowDoesNotAcceptFocus, false); // it takes Escape and Return
     setMouseTracking(true);
     ok_ = new QPushButton(texts_.ok, this);
     cancel_ = new QPushButton(texts_.cancel, this);
