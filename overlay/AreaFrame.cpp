@@ -64,11 +64,8 @@ void AreaFrame::place(const Rect& area)
 {
     area_ = area;
     placePhysical(grown(area, kFrameRing));
-    // The ring is what the window covers minus the area, rounded so that
-    // none of the area is covered where the toolkit scales.
-    QRegion ring(rect());
-    ring -= QRegion(toLocal(area));
-    setMask(ring);
+    const auto ring = ringParts(area, kFrameRing);
+    shapeTo(std::vector<Rect>(ring.begin(), ring.end()));
     update();
 }
 
@@ -76,8 +73,11 @@ void AreaFrame::paintEvent(QPaintEvent*)
 {
     QPainter p(this);
     paintPhysically(p);
-    const Rect g = physicalGeometry();
-    const int w = rectWidth(g), h = rectHeight(g);
+    // The ring around the area; the window may reach a pixel further where
+    // the toolkit scales.
+    const Rect outer = grown(area_, kFrameRing);
+    p.translate(outer.left - physicalGeometry().left, outer.top - physicalGeometry().top);
+    const int w = rectWidth(outer), h = rectHeight(outer);
     if (!editable_) {
         p.fillRect(0, 0, w, h, kRecordingRing);
         return;
@@ -103,24 +103,24 @@ void AreaFrame::mousePressEvent(QMouseEvent* event)
 {
     if (!editable_ || event->button() != Qt::LeftButton)
         return;
-    const QPoint at = toPhysical(event->position());
-    dragZone_ = frameZoneAt(physicalGeometry(), at.x(), at.y());
+    const QPoint at = pointerPhysical();
+    dragWindow_ = grown(area_, kFrameRing);
+    dragZone_ = frameZoneAt(dragWindow_, at.x(), at.y());
     if (dragZone_ == DragZone::None)
         return;
-    dragStart_ = physicalPoint(event->globalPosition());
-    dragWindow_ = physicalGeometry();
+    dragStart_ = at;
 }
 
-void AreaFrame::mouseMoveEvent(QMouseEvent* event)
+void AreaFrame::mouseMoveEvent(QMouseEvent*)
 {
     if (!editable_)
         return;
     if (dragZone_ == DragZone::None) {
-        const QPoint at = toPhysical(event->position());
-        updateCursor(frameZoneAt(physicalGeometry(), at.x(), at.y()));
+        const QPoint at = pointerPhysical();
+        updateCursor(frameZoneAt(grown(area_, kFrameRing), at.x(), at.y()));
         return;
     }
-    const QPoint now = physicalPoint(event->globalPosition());
+    const QPoint now = pointerPhysical();
     const Rect window = draggedRect(dragWindow_, dragZone_, now.x() - dragStart_.x(), now.y() - dragStart_.y(),
                                     kFrameMinimumWindow, Rect{});
     place(grown(window, -kFrameRing));

@@ -27,6 +27,13 @@ int rectWidth(const Rect& r) { return r.right - r.left; }
 int rectHeight(const Rect& r) { return r.bottom - r.top; }
 bool containsPoint(const Rect& r, int x, int y) { return x >= r.left && x < r.right && y >= r.top && y < r.bottom; }
 
+std::array<Rect, 4> ringParts(const Rect& inner, int width)
+{
+    const Rect o = grown(inner, width);
+    return {Rect{o.left, o.top, o.right, inner.top}, Rect{o.left, inner.bottom, o.right, o.bottom},
+            Rect{o.left, inner.top, inner.left, inner.bottom}, Rect{inner.right, inner.top, o.right, inner.bottom}};
+}
+
 Rect spannedRect(int x0, int y0, int x1, int y1)
 {
     return Rect{std::min(x0, x1), std::min(y0, y1), std::max(x0, x1), std::max(y0, y1)};

@@ -22,6 +22,9 @@ Rect grown(const Rect& r, int by);
 int rectWidth(const Rect& r);
 int rectHeight(const Rect& r);
 bool containsPoint(const Rect& r, int x, int y);
+// The ring of `width` pixels around `inner` as four rectangles (top and bottom
+// strips across the full width, left and right strips between them).
+std::array<Rect, 4> ringParts(const Rect& inner, int width);
 // The rectangle spanned by two corner points of a drag, whatever the direction.
 Rect spannedRect(int x0, int y0, int x1, int y1);
 // At least `minimum` wide and high.

@@ -56,6 +56,11 @@ public:
     virtual int takePointer() = 0;
     virtual void releasePointer() = 0;
 
+    // Makes only `parts` of a window visible (and clickable); rectangles in
+    // physical pixels relative to the window's top-left corner. Returns 1, or
+    // 0 when the desktop cannot shape windows.
+    virtual int shapeWindow(WindowId id, const std::vector<Rect>& parts) = 0;
+
     // Copies a screen rectangle. Returns 1, or 0 when the screen cannot be read.
     virtual int copyScreen(const Rect& rect, Picture* out) = 0;
 

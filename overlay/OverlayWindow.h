@@ -1,5 +1,7 @@
 #pragma once
 #include <QWidget>
+#include <functional>
+#include <vector>
 
 #include "engine/ScreenFrame.h"
 
@@ -24,8 +26,10 @@ public:
     const Rect& physicalGeometry() const { return physical_; }
     qreal scaleFactor() const { return factor_; }
 
-    // A window-local point in physical screen pixels.
-    QPoint toPhysical(const QPointF& local) const;
+    // Where the pointer was at the mouse event being handled, physical screen
+    // pixels. Widget events carry positions rounded to the toolkit's scaled
+    // pixels; this is taken from the window's own event, before that rounding.
+    QPoint pointerPhysical() const { return pointer_; }
     // A physical screen rectangle in window-local coordinates, rounded outwards.
     QRect toLocal(const Rect& physical) const;
     // Makes the painter draw in physical pixels relative to the window.
@@ -34,8 +38,22 @@ public:
     // The native window to leave out of window picks (0 before it exists).
     unsigned long nativeId() const;
 
+    // Shows only `parts` (physical screen rectangles) of the window. Where the
+    // toolkit scales, its masks cannot follow every physical pixel: the shape
+    // is then given to the desktop directly when a shaper is set, else the
+    // parts are rounded inwards (never showing more than asked).
+    void shapeTo(const std::vector<Rect>& parts);
+    using NativeShaper = std::function<void(unsigned long id, const std::vector<Rect>& windowRelative)>;
+    static void setNativeShaper(NativeShaper shaper);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void showEvent(QShowEvent* event) override;
+
 private:
     Rect physical_{};
+    QPoint pointer_;
+    bool watching_ = false;
     qreal factor_ = 1;
 };
 

@@ -93,10 +93,12 @@ void RectangleSelector::placeButtons()
     }
     const int cx = selection_.left + rectWidth(selection_) / 2;
     const int cy = selection_.top + rectHeight(selection_) / 2;
-    const int top = cy - kButtonHeight / 2;
-    ok_->setGeometry(toLocal(Rect{cx + kOkOffset, top, cx + kOkOffset + kButtonWidth, top + kButtonHeight}));
-    cancel_->setGeometry(
-        toLocal(Rect{cx + kCancelOffset, top, cx + kCancelOffset + kButtonWidth, top + kButtonHeight}));
+    // Sizes as the toolkit scales its buttons, so that their texts fit.
+    const int f = static_cast<int>(scaleFactor() + 0.5);
+    const int w = kButtonWidth * f, h = kButtonHeight * f;
+    const int top = cy - h / 2;
+    ok_->setGeometry(toLocal(Rect{cx + kOkOffset * f, top, cx + kOkOffset * f + w, top + h}));
+    cancel_->setGeometry(toLocal(Rect{cx + kCancelOffset * f, top, cx + kCancelOffset * f + w, top + h}));
     ok_->show();
     cancel_->show();
     ok_->raise();
@@ -119,7 +121,7 @@ void RectangleSelector::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() != Qt::LeftButton)
         return;
-    const QPoint at = toPhysical(event->position());
+    const QPoint at = pointerPhysical();
     notice_->hide();
     if (hasSelection_) {
         trackZone_ = trackerZoneAt(selection_, at.x(), at.y());
@@ -138,9 +140,9 @@ void RectangleSelector::mousePressEvent(QMouseEvent* event)
     update();
 }
 
-void RectangleSelector::mouseMoveEvent(QMouseEvent* event)
+void RectangleSelector::mouseMoveEvent(QMouseEvent*)
 {
-    const QPoint at = toPhysical(event->position());
+    const QPoint at = pointerPhysical();
     if (banding_) {
         selection_ = spannedRect(bandStart_.x(), bandStart_.y(), at.x(), at.y());
         update();
@@ -179,7 +181,7 @@ void RectangleSelector::mouseReleaseEvent(QMouseEvent* event)
         return;
     if (banding_) {
         banding_ = false;
-        const QPoint at = toPhysical(event->position());
+        const QPoint at = pointerPhysical();
         selection_ = spannedRect(bandStart_.x(), bandStart_.y(), at.x(), at.y());
         if (bigEnough(selection_, kDragMinimum)) {
             hasSelection_ = true;

@@ -186,7 +186,7 @@ void ScreenPen::mousePressEvent(QMouseEvent* event)
         return;
     if (drawing_) {
         stroke_ = true;
-        const QPoint at = toPhysical(event->position());
+        const QPoint at = pointerPhysical();
         last_ = QPoint(at.x() - physicalGeometry().left, at.y() - physicalGeometry().top);
         return;
     }
@@ -215,7 +215,7 @@ void ScreenPen::mouseMoveEvent(QMouseEvent* event)
         setCursor(Qt::ArrowCursor);
     if (!stroke_)
         return;
-    const QPoint at = toPhysical(event->position());
+    const QPoint at = pointerPhysical();
     const QPoint now(at.x() - physicalGeometry().left, at.y() - physicalGeometry().top);
     {
         QPainter p(&canvas_);

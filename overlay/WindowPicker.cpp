@@ -17,9 +17,8 @@ public:
     void outline(const Rect& r)
     {
         placePhysical(r);
-        QRegion ring(rect());
-        ring -= QRegion(toLocal(grown(r, -kOutlineWidth)));
-        setMask(ring);
+        const auto ring = ringParts(grown(r, -kOutlineWidth), kOutlineWidth);
+        shapeTo(std::vector<Rect>(ring.begin(), ring.end()));
         update();
     }
 

@@ -35,6 +35,7 @@
 #include "engine/session/RecordingSession.h"
 #include "engine/session/StatusText.h"
 #include "overlay/AreaSelection.h"
+#include "overlay/OverlayWindow.h"
 #include "overlay/x11/X11DesktopBackend.h"
 
 namespace quillet::desktop {
@@ -141,6 +142,7 @@ MainWindow::~MainWindow()
         session_->setExiting(true);
         session_.reset();
     }
+    overlay::OverlayWindow::setNativeShaper(nullptr); // the desktop connection goes with this window
 }
 
 void MainWindow::createSession()

@@ -15,6 +15,7 @@
 #include "engine/session/RecordingSession.h"
 #include "overlay/AreaSelection.h"
 #include "overlay/CountdownWindow.h"
+#include "overlay/OverlayWindow.h"
 #include "overlay/ScreenPen.h"
 #include "overlay/x11/X11DesktopBackend.h"
 
@@ -33,6 +34,10 @@ void MainWindow::createOverlays()
 {
     desktop_ = std::make_unique<X11DesktopBackend>();
     desktop_->open();
+    // Shapes exact to the physical pixel also where the toolkit scales.
+    overlay::OverlayWindow::setNativeShaper([this](unsigned long id, const std::vector<Rect>& parts) {
+        desktop_->shapeWindow(id, parts);
+    });
 
     hotkeys_ = new DesktopHotkeys([this](int command) { dispatchCommand(command); }, this);
     hotkeys_->registerStored(settings_);

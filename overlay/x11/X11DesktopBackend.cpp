@@ -5,6 +5,7 @@
 #include <X11/cursorfont.h>
 #include <X11/extensions/Xinerama.h>
 #include <X11/extensions/Xrandr.h>
+#include <X11/extensions/shape.h>
 #include <X11/keysym.h>
 
 #include <algorithm>
@@ -290,6 +291,22 @@ void X11DesktopBackend::releasePointer()
     XUngrabPointer(display_, CurrentTime);
     trap_->sync();
     pointerTaken_ = false;
+}
+
+int X11DesktopBackend::shapeWindow(WindowId id, const std::vector<Rect>& parts)
+{
+    int events = 0, errors = 0;
+    if (!display_ || !id || !XShapeQueryExtension(display_, &events, &errors))
+        return 0;
+    std::vector<XRectangle> rects;
+    for (const Rect& r : parts)
+        if (r.right > r.left && r.bottom > r.top)
+            rects.push_back(XRectangle{static_cast<short>(r.left), static_cast<short>(r.top),
+                                       static_cast<unsigned short>(r.right - r.left),
+                                       static_cast<unsigned short>(r.bottom - r.top)});
+    XShapeCombineRectangles(display_, id, ShapeBounding, 0, 0, rects.data(), static_cast<int>(rects.size()), ShapeSet,
+                            Unsorted);
+    return trap_->sync() == 0 ? 1 : 0;
 }
 
 int X11DesktopBackend::copyScreen(const Rect& rect, Picture* out)

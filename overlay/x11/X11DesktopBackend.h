@@ -35,6 +35,7 @@ public:
     void follow(WindowId id) override;
     int takePointer() override;
     void releasePointer() override;
+    int shapeWindow(WindowId id, const std::vector<Rect>& parts) override;
     int copyScreen(const Rect& rect, Picture* out) override;
     int eventFd() const override;
     void processEvents() override;

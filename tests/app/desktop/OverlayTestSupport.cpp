@@ -109,9 +109,9 @@ void drag(const DesktopDriver& d, int x0, int y0, int x1, int y1)
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
 }
 
-void settingsMenuEntry(const DesktopDriver& d, const std::string& mainWindow, int entry)
+void settingsMenuEntry(const DesktopDriver& d, const std::string& mainWindow, int entry, int scale)
 {
-    d.click(mainWindow, layout::kSettings.centreX(), layout::kSettings.centreY());
+    d.click(mainWindow, layout::kSettings.centreX() * scale, layout::kSettings.centreY() * scale);
     std::this_thread::sleep_for(std::chrono::milliseconds(700));
     std::string keys;
     for (int i = 0; i < entry; ++i)

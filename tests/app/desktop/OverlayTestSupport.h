@@ -43,8 +43,9 @@ std::string waitWindowOtherThan(const DesktopDriver& d, const std::string& nameR
 
 // Drags with the left button from one point to another in a few steps.
 void drag(const DesktopDriver& d, int x0, int y0, int x1, int y1);
-// Opens the main window's settings menu and picks the n-th entry from the top.
-void settingsMenuEntry(const DesktopDriver& d, const std::string& mainWindow, int entry);
+// Opens the main window's settings menu and picks the n-th entry from the top
+// (`scale`: the factor the toolkit draws the window with).
+void settingsMenuEntry(const DesktopDriver& d, const std::string& mainWindow, int entry, int scale = 1);
 
 // Entries of the settings menu.
 constexpr int kMenuSelectWindow = 3;
