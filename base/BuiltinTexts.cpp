@@ -32,6 +32,10 @@ const Entry kMessages[] = {
     {"hotkey1", "不能设置相同的快捷键到不同的功能上!"}, {"hotkey2", "提示：快捷键修改后，需要重启软件才生效!"},
     {"ErrFilePath", "目标路径创建文件失败！不可用于录制!"},
     {"RecEnd", "文件录制完成,是否立即播放:\r\n"}, {"recEnd2", "录屏停止"},
+    {"recDiskFull", "磁盘已满, 录制已提前结束. 此前录下的内容已保存, 可以正常播放:\r\n"},
+    {"recDiskKept", "\r\n已保存: %d 秒"}, {"recDiskImages", "\r\n已保存: %d 张图片"},
+    {"recRepairAsk", "输出文件夹中有 %d 个录制文件未能正常结束 (录制时程序被中止). 现在修复, 使其可以播放吗?\r\n"},
+    {"recRepairDone", "已修复, 可以播放:"}, {"recRepairFail", "未能修复:"},
     {"FpsErr", "注:帧率较慢(%d%%),请降低屏幕分辨率以获得更流畅的录制效果\r\n\r\n"},
     {"openErr", "未能打开如下文件:\r\n"},
     {"recFile", "\r\n录制文件: "}, {"recAudio", "\r\n录制声音: "}, {"recYes", nullptr}, {"recNo", nullptr},
@@ -47,7 +51,7 @@ const Entry kMessages[] = {
     {"wmvErr", "创建文件失败!\r\n录制WMV文件需要本机已安装微软的windows media format "},
     {"ErrAvi", "视频驱动版本太旧"}, {"ErrAvi2", "创建文件失败:"},
     {"area1", "区域太小"},
-    {"typeErr", "暂不支持录制这种格式, 请选择 MP4, FLV, SWF 或图片 (jpg/png)."},
+    {"typeErr", "暂不支持录制这种格式, 请选择 MP4, FLV, AVI, SWF, WMV 或图片 (jpg/png)."},
     {"update2", "更新到版本:"},
     // Desktop program: controls that later versions bring, and the range check
     // of the settings window's rectangle edits.

@@ -5,6 +5,7 @@
 #
 #   scripts/bench-record.sh            # 30 s per run, 15 and 25 fps, busy and still scenes
 #   BENCH_SECONDS=10 scripts/bench-record.sh
+#   BENCH_COMPARE=wmv BENCH_RATES=15 scripts/bench-record.sh   # quillet's WMV beside its MP4
 #
 # Reports CPU seconds (user + system) per recorded second for both, their
 # ratio, and framesEncoded / framesCounted of quillet. Needs a finished build
@@ -59,6 +60,31 @@ ffmpeg_run() { # fps output [scale filter]
     "${filter[@]}" $(x264_opts "$1") "$2"
   stop_scene
 }
+# BENCH_COMPARE=wmv: the recorder's WMV output against its own MP4 of the same
+# scene, each from a freshly started scene, instead of against ffmpeg.
+produced_of() { sed -n 's/.*(\([0-9.]*\)%).*/\1/p' "$work/out" | tail -n1; }
+if [ "${BENCH_COMPARE:-}" = wmv ]; then
+  printf '%-6s %4s %9s %9s %6s %9s %9s %s\n' scene fps mp4 wmv ratio mp4_prod wmv_prod 'kbit/s (mp4/wmv)'
+  for scene in $scenes; do
+    for fps in $rates; do
+      declare -A cpu prod kb
+      for fmt in mp4 wmv; do
+        start_scene "$scene"
+        cpu[$fmt]=$(cpu_of "$cli" record -o "$work/q.$fmt" --seconds "$seconds" --fps "$fps" --sound off --no-countdown --yes)
+        stop_scene
+        prod[$fmt]=$(produced_of)
+        d=$(duration "$work/q.$fmt")
+        kb[$fmt]=$(kbps "$work/q.$fmt" "$d")
+        cpu[$fmt]=$(awk -v c="${cpu[$fmt]}" -v d="$d" 'BEGIN { printf "%.3f", (d > 0 ? c / d : 0) }')
+      done
+      awk -v s="$scene" -v r="$fps" -v m="${cpu[mp4]}" -v w="${cpu[wmv]}" -v pm="${prod[mp4]}" -v pw="${prod[wmv]}" \
+        -v k="${kb[mp4]}/${kb[wmv]}" 'BEGIN {
+        printf "%-6s %4d %9.3f %9.3f %6.2f %8s%% %8s%% %s\n", s, r, m, w, (m > 0 ? w / m : 0), pm, pw, k }'
+    done
+  done
+  exit 0
+fi
+
 printf '%-6s %4s %9s %9s %6s %9s %6s %9s %-9s %s\n' scene fps quillet ffmpeg ratio ffm_same ratio produced enc/count 'kbit/s (q/f/same)'
 for scene in $scenes; do
   for fps in $rates; do

@@ -13,6 +13,7 @@
 #include "capture/x11/X11Screen.h"
 #include "engine/OutputType.h"
 #include "engine/RecordSettings.h"
+#include "engine/session/DiskFullText.h"
 #include "engine/session/RecordingSession.h"
 
 namespace quillet::cli {
@@ -33,6 +34,16 @@ void installSignals()
     sigaction(SIGTERM, &sa, nullptr);
     sa.sa_handler = onPauseSignal;
     sigaction(SIGUSR1, &sa, nullptr);
+    // A file-size limit then fails the write, which ends the recording like a
+    // full disk, instead of killing the process with the file unfinished.
+    signal(SIGXFSZ, SIG_IGN);
+}
+
+// The folder part of a path, "./" for a bare name.
+std::string folderOf(const std::string& file)
+{
+    const size_t slash = file.rfind('/');
+    return slash == std::string::npos ? std::string("./") : file.substr(0, slash + 1);
 }
 
 // The main window's format list index for a file's output type.
@@ -144,6 +155,12 @@ int runRecord(int argc, char** argv)
         createFolder(outputFolder);
     const std::string formatName =
         formatIndex >= 0 ? language.lookupMessage("Typ" + std::to_string(formatIndex + 1)) : std::string("Quillet");
+    if (explicitFile) {
+        const std::string folder = folderOf(opt.output);
+        noticeUnfinishedRecordings(folder, folder + opt.output.substr(opt.output.rfind('/') + 1));
+    } else {
+        noticeUnfinishedRecordings(outputFolder, std::string());
+    }
 
     RecordingSession session(host, std::move(env));
     if (!session.start(rs, formatName, explicitFile, outputFolder, formatIndex < 0 ? 0 : formatIndex)) {
@@ -211,7 +228,8 @@ int runRecord(int argc, char** argv)
     std::printf("file: %s\n", session.outputFileName().c_str());
     if (session.stopWaitOverruns() > 0)
         std::fprintf(stderr, "quillet-cli record: a worker thread ended late at stop\n");
-    return host.shownKeys().find("fileErr") != std::string::npos ? 1 : 0;
+    const std::string& shown = host.shownKeys();
+    return shown.find("fileErr") != std::string::npos || shown.find(kDiskFullKey) != std::string::npos ? 1 : 0;
 }
 
 } // namespace quillet::cli

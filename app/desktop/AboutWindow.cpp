@@ -75,9 +75,4 @@ void AboutWindow::setUpdateText(const QString& text)
     update_->setEnabled(true);
 }
 
-QString AboutWindow::updateText() const
-{
-    return update_->text();
-}
-
 } // namespace quillet::desktop

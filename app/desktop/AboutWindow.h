@@ -21,7 +21,6 @@ public:
     // Shows an offer of a newer version on the update button (and enables
     // it); an empty text keeps the button as it is.
     void setUpdateText(const QString& text);
-    QString updateText() const;
 
 signals:
     void updateButtonPressed();

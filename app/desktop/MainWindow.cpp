@@ -11,6 +11,7 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QToolButton>
+#include <cstdint>
 #include <ctime>
 
 #include "app/core/AppPaths.h"
@@ -25,6 +26,7 @@
 #include "app/desktop/MainWindowLayout.h"
 #include "app/desktop/MessageBoxes.h"
 #include "app/desktop/OutputFiles.h"
+#include "app/desktop/RepairOffer.h"
 #include "app/desktop/ResourceTexts.h"
 #include "app/desktop/SettingsWindow.h"
 #include "app/desktop/TrayIcon.h"
@@ -47,10 +49,15 @@ constexpr int kLevelMax = 32767;
 // Item values of the first three format entries: their text colours.
 constexpr int kFormatValues[3] = {14024, 16584, 255};
 
-const char* const kToolTipKeys[][2] = {
-    // control, key; the first four carry their hotkey text
-    {"1000", "ToolTip3"}, {"1001", "ToolTip4"}, {"1002", "ToolTip5"}, {"1010", "ToolTip6"},
-    {"1008", "ToolTip8"}, {"32772", "ToolTip7"}, {"1003", "ToolTip1"}, {"1035", "ToolTip2"},
+struct ToolTipKey {
+    int control;
+    const char* key;
+};
+// The first four carry their hotkey text.
+constexpr ToolTipKey kToolTipKeys[] = {
+    {kCmdStart, "ToolTip3"},        {kCmdPause, "ToolTip4"},       {kCmdStop, "ToolTip5"},
+    {kCmdScreenPen, "ToolTip6"},    {kCmdSettingsMenu, "ToolTip8"}, {kCmdAboutButton, "ToolTip7"},
+    {kCmdFolderMenu, "ToolTip1"},   {kCmdPlay, "ToolTip2"},
 };
 
 std::tm localNow()
@@ -134,6 +141,15 @@ MainWindow::MainWindow(const AppPaths& paths, SettingsFile& settings, Language& 
     notice_ = new UpdateNotice(this, UpdateConfig::fromSettings(settings_.store(), programVersionText()));
     connect(notice_, &UpdateNotice::trayCallback, this, &MainWindow::trayCallback);
     notice_->start();
+
+    // Recordings an earlier run could not finish are offered for repair once
+    // the window is up; commands arriving meanwhile wait for the answer.
+    QTimer::singleShot(0, this, [this] {
+        busy_ = true;
+        offerRepairOfUnfinished(this, language_, settings_.outputFolder());
+        busy_ = false;
+        runDeferred();
+    });
 }
 
 MainWindow::~MainWindow()
@@ -256,12 +272,11 @@ void MainWindow::translate()
 void MainWindow::buildToolTips()
 {
     int row = 0;
-    for (const auto& entry : kToolTipKeys) {
-        const int id = std::stoi(entry[0]);
-        QString tip = displayText(language_.lookupMessage(entry[1]));
+    for (const ToolTipKey& entry : kToolTipKeys) {
+        QString tip = displayText(language_.lookupMessage(entry.key));
         if (row < 4)
             tip += QStringLiteral("(") + fromUtf8(hotkeyTexts_[row]) + QStringLiteral(")");
-        buttons_[id]->setToolTip(tip);
+        buttons_[entry.control]->setToolTip(tip);
         ++row;
     }
 }
@@ -423,7 +438,11 @@ void MainWindow::startRecording()
     RecordSettings rs;
     rs.load(settings_.store(), sources_.sourceCount());
     rs.qualityLevel = values_.qualityLevel;
-    rs.framesPerSecond = static_cast<uint8_t>(values_.framesPerSecond);
+    // A stored rate the window never offers (only the settings window's OK
+    // replaces it) is left to the recording parameters' own load rule rather
+    // than cut into their byte.
+    if (values_.framesPerSecond >= 1 && values_.framesPerSecond <= UINT8_MAX)
+        rs.framesPerSecond = static_cast<uint8_t>(values_.framesPerSecond);
     rs.recordSound = values_.recordSound;
     rs.audioSourceIndex = sources_.clampIndex(values_.audioSourceIndex);
     rs.hideWhileRecording = values_.hideWhileRecording;

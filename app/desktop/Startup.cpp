@@ -68,6 +68,7 @@ int runDesktopProgram(int argc, char** argv)
     channel.lock();
     const bool running = channel.findRunning() != 0;
     if (running) {
+        channel.unlock(); // the other instance is there: nothing to claim
         switch (command.action) {
         case StartupAction::Run:
         case StartupAction::End:

@@ -59,9 +59,4 @@ bool TrayIcon::isShown() const
     return icon_->isVisible();
 }
 
-bool TrayIcon::available()
-{
-    return QSystemTrayIcon::isSystemTrayAvailable();
-}
-
 } // namespace quillet::desktop

@@ -26,10 +26,7 @@ public:
     void setIcon(int iconId);
     // Changes the picture only while an icon is shown (the status blink).
     void changeIcon(int iconId);
-    int currentIcon() const { return iconId_; }
     bool isShown() const;
-    // Whether the desktop has a tray at all.
-    static bool available();
 
 signals:
     // The tray callback: (first, second) as the main window dispatches it.

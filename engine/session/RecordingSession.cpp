@@ -17,6 +17,7 @@
 #include "engine/outputs/MediaOutputFactory.h"
 #include "engine/session/AudioPacing.h"
 #include "capture/CursorOverlay.h"
+#include "engine/session/DiskFullText.h"
 #include "engine/session/FramePacing.h"
 #include "engine/session/SessionClock.h"
 #include "engine/session/StartRules.h"
@@ -189,7 +190,10 @@ int RecordingSession::start(const RecordSettings& settings, const std::string& f
         sound_.channels = capture_.channels;
     }
 
-    if (withSound) {
+    if (withSound)
+        chunkFrames_ = captureBufferFrames(outputType_, capture_.sampleRate, framesPerSecond_);
+    // A writer that codes the sound itself needs no sound coder.
+    if (withSound && !output_->takesPcm()) {
         compressor_ = std::make_unique<AudioEncoder>();
         const Mp3Framing framing = (outputType_ == OutputFlv || outputType_ == OutputSwf)
                                        ? Mp3Framing::FlushEachBuffer
@@ -197,7 +201,6 @@ int RecordingSession::start(const RecordSettings& settings, const std::string& f
         // MP4 takes only AAC frames: an MP3 fallback would never play there.
         if (!compressor_->open(capture_, target_, framing) || (outputType_ == OutputMp4 && !compressor_->isAac()))
             return fail("audioErr");
-        chunkFrames_ = captureBufferFrames(outputType_, capture_.sampleRate, framesPerSecond_);
         const int need = compressor_->maxOutputBytes(static_cast<int>(chunkFrames_ * capture_.blockAlign * 2));
         if (need > 0 && static_cast<size_t>(need) > audioOutBuffer_.size())
             audioOutBuffer_.assign(static_cast<size_t>(need), 0);
@@ -293,6 +296,7 @@ int RecordingSession::stop()
     flushSound();
     uint32_t counted = 0, encoded = 0;
     bool outputFailed = false;
+    OutputFailure failure;
     {
         SessionGuard g(lock_);
         counted = framesCounted_;
@@ -300,6 +304,7 @@ int RecordingSession::stop()
         if (output_) {
             output_->close(framesCounted_, framesPerSecond_);
             outputFailed = output_->failed();
+            failure = output_->failureDetails();
             output_.reset();
         }
     }
@@ -313,7 +318,9 @@ int RecordingSession::stop()
         return 1;
     const MessageLookup lookup = [this](const char* key) { return host_.messageText(key); };
     lastEndMessage_ = endMessageText(encoded, counted, fileName_, lookup);
-    if (outputFailed)
+    if (outputFailed && failure.outOfSpace)
+        host_.showMessage(kDiskFullKey, diskFullText(failure.fileName, failure.keptMs, failure.keptImages, lookup));
+    else if (outputFailed)
         host_.showMessage("fileErr", host_.messageText("fileErr"));
     if (host_.confirm(lastEndMessage_, host_.messageText("recEnd2"), ConfirmKind::YesNo) == ConfirmAnswer::Yes)
         host_.playRecording(fileName_, outputType_ == OutputImages);
@@ -433,6 +440,13 @@ void RecordingSession::frameTick()
         bytesSinceKey_ += job.codedBytes;
         framesCounted_ += advance;
         writerFailed = output_->failed();
+        // Raw sound written with the picture sets the sound clock, and the
+        // video clock follows it as it does when coded sound arrives.
+        if (job.soundWritten) {
+            sound_.audioBytes = job.soundBytes;
+            sound_.audioMs = audioMsForBytes(job.soundBytes, sound_.bytesPerSecond);
+            startTick_ = pullBackStartTick(now, startTick_, sound_.audioMs);
+        }
     }
     // A writer that failed (disk full) keeps what it had; recording on into
     // nothing would only hide the loss until the end.
@@ -473,7 +487,7 @@ void RecordingSession::handleChunk(uint8_t* data, uint32_t bytes, bool fromDevic
     bool recording = state_.load() == Recording;
     if (recording) {
         SessionGuard g(lock_);
-        recording = framesCounted_ > 0 && output_ && compressor_;
+        recording = framesCounted_ > 0 && output_ && (compressor_ || output_->takesPcm());
     }
     if (!recording) {
         // Sound before the first frame or during a pause is not stored; the
@@ -501,6 +515,12 @@ void RecordingSession::handleChunk(uint8_t* data, uint32_t bytes, bool fromDevic
     soundLevel_ = soundLevel(data, bytes);
     if (bytes > 0)
         soundFed_ = true;
+    if (output_->takesPcm()) {
+        // The video thread writes it with the next picture.
+        SessionGuard g(lock_);
+        output_->soundPcm(data, bytes);
+        return;
+    }
 
     const int compressed = compressor_->encode(data, audioOutBuffer_.data(), static_cast<int>(bytes),
                                                static_cast<int>(audioOutBuffer_.size()));
