@@ -55,7 +55,7 @@ int X11GlobalHotkeys::open(const char* displayName)
     if (!d)
         return 0;
     display_ = d;
-    trap_ = new X11ErrorTrap(d);
+    trap_ = std::make_unique<X11ErrorTrap>(d);
     root_ = DefaultRootWindow(d);
     // Auto-repeat then shows as presses without releases in between, so a
     // held key can be told from a pressed one.
@@ -71,8 +71,7 @@ void X11GlobalHotkeys::close()
         return;
     unregisterAll();
     trap_->sync();
-    delete trap_;
-    trap_ = nullptr;
+    trap_.reset();
     XCloseDisplay(display_);
     display_ = nullptr;
 }

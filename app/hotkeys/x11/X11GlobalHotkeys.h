@@ -1,4 +1,5 @@
 #pragma once
+#include <memory>
 #include <vector>
 
 #include "app/hotkeys/GlobalHotkeys.h"
@@ -50,7 +51,7 @@ private:
     void ungrab(const Grab& g);
 
     _XDisplay* display_ = nullptr;
-    X11ErrorTrap* trap_ = nullptr;
+    std::unique_ptr<X11ErrorTrap> trap_;
     unsigned long root_ = 0;
     unsigned altMask_ = 0;
     unsigned numLockMask_ = 0;

@@ -24,26 +24,9 @@ using namespace testing;
 
 namespace {
 
-constexpr unsigned kFrameGreen = 0x00FF00;
 constexpr unsigned kRecordingRing = 0x808080;
-constexpr unsigned kDigitGreen = 0x00C800;
 constexpr unsigned kInk = 0xFF0000;
 constexpr int kCountdownMs = 5000;
-// Image recordings at the best quality are PNG pictures.
-constexpr const char* kPictureSettings = "[screen]\nfps=5\nSel3=5\naudio2=4\n[Quillet]\na=0\n";
-
-void pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-std::string exact(const std::string& s)
-{
-    std::string r = "^";
-    for (char c : s) {
-        if (std::string("\\^$.|?*+()[]{}").find(c) != std::string::npos)
-            r += '\\';
-        r += c;
-    }
-    return r + "$";
-}
 
 double probeSeconds(const DesktopDriver& d, const fs::path& file, std::string* codec)
 {
@@ -89,7 +72,7 @@ protected:
     std::string start(pid_t* pid)
     {
         *pid = d_.launch();
-        const std::string main = d_.waitWindow(exact(language_.lookupText("Quillet", "Title", nullptr)));
+        const std::string main = d_.waitWindow(exactName(language_.lookupText("Quillet", "Title", nullptr)));
         pause(500);
         return main;
     }
@@ -98,19 +81,18 @@ protected:
     {
         d_.shell("xdotool mousemove 1900 1060"); // the pointer out of every area
         d_.keys("F8");
-        const std::string box = d_.waitWindow(exact(language_.lookupMessage("start")));
+        const std::string box = d_.waitWindow(exactName(language_.lookupMessage("start")));
         ASSERT_FALSE(box.empty()) << "F8 asked nothing";
         d_.keys(box, "Return");
     }
     void stopWithHotkey()
     {
         d_.keys("F10");
-        const std::string box = d_.waitWindow(exact(language_.lookupMessage("recEnd2")), 15000);
+        const std::string box = d_.waitWindow(exactName(language_.lookupMessage("recEnd2")), 15000);
         ASSERT_FALSE(box.empty()) << "F10 did not stop";
         d_.keys(box, "Escape");
         pause(500);
     }
-    QImage picture(const fs::path& file) { return QImage(QString::fromStdString(file.string())).convertToFormat(QImage::Format_RGB32); }
 
     DesktopDriver d_{QUILLET_BUILD_BIN};
     Language language_{d_.languageFolder.string() + "/"};
@@ -137,7 +119,7 @@ TEST_F(OverlayProgram, HotkeysDriveARecordingAndAHeldKeyIsOnlyMissing)
     pause(3000);
     d_.keys("F8"); // resumes: no question
     pause(300);
-    EXPECT_FALSE(d_.windowVisible(exact(language_.lookupMessage("start"))));
+    EXPECT_FALSE(d_.windowVisible(exactName(language_.lookupMessage("start"))));
     pause(2000);
     d_.keys("F11");
     pause(800);
@@ -196,7 +178,7 @@ TEST_F(OverlayProgram, PickedWindowIsFollowedAndRecordedEdgeToEdge)
 
     settingsMenuEntry(d_, main, kMenuSelectWindow);
     d_.shell("xdotool mousemove 1324 324 sleep 0.3 click 1");
-    const std::string box = waitWindowOtherThan(d_, exact(language_.messageCaption()), main);
+    const std::string box = waitWindowOtherThan(d_, exactName(language_.messageCaption()), main);
     ASSERT_FALSE(box.empty()) << "no area1 message for a 48 × 48 window";
     d_.keys(box, "Return");
     pause(400);

@@ -21,28 +21,6 @@ using namespace testing;
 
 namespace {
 
-constexpr unsigned kFrameGreen = 0x00FF00;
-constexpr unsigned kDigitGreen = 0x00C800;
-constexpr const char* kPictureSettings = "[screen]\nfps=5\nSel3=5\naudio2=4\n[Quillet]\na=0\n";
-
-void pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
-
-std::string exact(const std::string& s)
-{
-    std::string r = "^";
-    for (char c : s) {
-        if (std::string("\\^$.|?*+()[]{}").find(c) != std::string::npos)
-            r += '\\';
-        r += c;
-    }
-    return r + "$";
-}
-
-QImage picture(const fs::path& file)
-{
-    return QImage(QString::fromStdString(file.string())).convertToFormat(QImage::Format_RGB32);
-}
-
 // Everything one colour except the parked cursor's corner pixel.
 bool allOfColour(const QImage& p, unsigned rgb)
 {
@@ -99,7 +77,7 @@ protected:
     std::string start(pid_t* pid)
     {
         *pid = d_.launch();
-        const std::string main = d_.waitWindow(exact(language_.lookupText("Quillet", "Title", nullptr)), 10000);
+        const std::string main = d_.waitWindow(exactName(language_.lookupText("Quillet", "Title", nullptr)), 10000);
         pause(500);
         return main;
     }
@@ -107,12 +85,12 @@ protected:
     {
         d_.shell("xdotool mousemove 10 1070"); // the pointer out of every area
         d_.keys("F8");
-        const std::string box = d_.waitWindow(exact(language_.lookupMessage("start")));
+        const std::string box = d_.waitWindow(exactName(language_.lookupMessage("start")));
         ASSERT_FALSE(box.empty());
         d_.keys(box, "Return");
         pause(5000 + seconds * 1000);
         d_.keys("F10");
-        const std::string end = d_.waitWindow(exact(language_.lookupMessage("recEnd2")), 15000);
+        const std::string end = d_.waitWindow(exactName(language_.lookupMessage("recEnd2")), 15000);
         ASSERT_FALSE(end.empty());
         d_.keys(end, "Escape");
         pause(500);
@@ -154,7 +132,7 @@ TEST_F(OverlayScreens, TwoMonitorsSideBySide)
 
     d_.shell("xdotool mousemove 10 1070"); // the pointer out of the area
     d_.keys("F8");
-    const std::string box = d_.waitWindow(exact(language_.lookupMessage("start")));
+    const std::string box = d_.waitWindow(exactName(language_.lookupMessage("start")));
     ASSERT_FALSE(box.empty());
     d_.keys(box, "Return");
     pause(500);
@@ -170,7 +148,7 @@ TEST_F(OverlayScreens, TwoMonitorsSideBySide)
     d_.keys("F11");
     pause(500);
     d_.keys("F10");
-    const std::string end = d_.waitWindow(exact(language_.lookupMessage("recEnd2")), 15000);
+    const std::string end = d_.waitWindow(exactName(language_.lookupMessage("recEnd2")), 15000);
     ASSERT_FALSE(end.empty());
     d_.keys(end, "Escape");
     pause(500);

@@ -43,6 +43,13 @@ std::string TestClient::output() const
     return std::string((std::istreambuf_iterator<char>(in)), {});
 }
 
+void pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+
+QImage picture(const fs::path& file)
+{
+    return QImage(QString::fromStdString(file.string())).convertToFormat(QImage::Format_RGB32);
+}
+
 QImage screenshot(const DesktopDriver& d)
 {
     static int serial = 0;

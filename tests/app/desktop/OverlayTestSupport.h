@@ -27,6 +27,16 @@ private:
     bool ready_ = false;
 };
 
+// Colours the overlays draw with.
+constexpr unsigned kFrameGreen = 0x00FF00; // the editable area frame
+constexpr unsigned kDigitGreen = 0x00C800; // the countdown's digit
+// Image recordings at the best quality are PNG pictures, five a second.
+constexpr const char* kPictureSettings = "[screen]\nfps=5\nSel3=5\naudio2=4\n[Quillet]\na=0\n";
+
+void pause(int ms);
+// A recorded picture read back as 0xRRGGBB pixels.
+QImage picture(const std::filesystem::path& file);
+
 // The whole screen as it is now.
 QImage screenshot(const DesktopDriver& d);
 // Pixels of `rgb` (0xRRGGBB) inside the rectangle [x0, x1) × [y0, y1).
