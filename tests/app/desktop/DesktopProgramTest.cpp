@@ -29,6 +29,12 @@ struct Texts {
 };
 
 
+// A regular expression for exactly `s`, quoted for the shell.
+std::string quotedRegex(const std::string& s)
+{
+    return "'" + exact(s) + "'";
+}
+
 // The one recording in a folder ("" when there is not exactly one).
 fs::path onlyRecording(const fs::path& folder)
 {
@@ -273,6 +279,55 @@ TEST_F(DesktopProgram, TerminationSignalFinalisesTheRecording)
     EXPECT_EQ(p.video, "h264");
     EXPECT_EQ(p.audio, "aac");
     EXPECT_GT(p.seconds, 2.0);
+}
+
+// A recording cut off by a kill is offered for repair at the next start, and
+// after the repair it plays with what was recorded.
+TEST_F(DesktopProgram, NextStartRepairsARecordingCutByAKill)
+{
+    writeSettings("[screen]\nfps=10\nSel3=0\n[Quillet]\na=1\n");
+    pid_t pid = 0;
+    ASSERT_FALSE(startProgram(&pid).empty());
+    EXPECT_EQ(d_.runToEnd({"run"}), 0);
+    confirmStart();
+    std::this_thread::sleep_for(std::chrono::seconds(4));
+    ::kill(pid, SIGKILL);
+    d_.waitExit(pid, 5000);
+
+    // The boxes share their caption with the main window: look past it.
+    const std::string caption = quotedRegex(texts_.language.messageCaption());
+    auto box = [&](const std::string& main) {
+        std::string id;
+        waitUntil(
+            [&] {
+                id = d_.shell("xdotool search --onlyvisible --name " + caption + " | grep -vx " + main + " | head -n1");
+                return !id.empty();
+            },
+            10000);
+        return id;
+    };
+    pid = d_.launch();
+    const std::string main = d_.waitWindow(exact(texts_.title()));
+    ASSERT_FALSE(main.empty());
+    const std::string question = box(main);
+    ASSERT_FALSE(question.empty()) << "no repair offered";
+    d_.keys(question, "Return");
+    EXPECT_TRUE(waitUntil([&] { return d_.shell("ls '" + d_.recordings.string() + "' | grep -c journal") == "0"; },
+                          10000))
+        << "the repair did not run";
+    const std::string done = box(main);
+    ASSERT_FALSE(done.empty()) << "no word on the repair";
+    d_.keys(done, "Return");
+    EXPECT_EQ(d_.runToEnd({"exit"}), 0);
+    EXPECT_EQ(d_.waitExit(pid, 8000), 0);
+
+    const fs::path file = onlyRecording(d_.recordings);
+    ASSERT_FALSE(file.empty()) << "the journal is left beside the recording, or the recording is gone:\n"
+                               << d_.shell("ls -la '" + d_.recordings.string() + "'");
+    const Probe p = probe(d_, file);
+    EXPECT_EQ(p.video, "h264");
+    EXPECT_GT(p.seconds, 2.0);
+    EXPECT_EQ(d_.shell("ffmpeg -v error -i '" + file.string() + "' -f null - 2>&1"), "");
 }
 
 } // namespace quillet::desktop
