@@ -32,7 +32,7 @@ struct Texts {
 // A regular expression for exactly `s`, quoted for the shell.
 std::string quotedRegex(const std::string& s)
 {
-    return "'" + exact(s) + "'";
+    return "'" + exactName(s) + "'";
 }
 
 // The one recording in a folder ("" when there is not exactly one).
@@ -307,7 +307,7 @@ TEST_F(DesktopProgram, NextStartRepairsARecordingCutByAKill)
         return id;
     };
     pid = d_.launch();
-    const std::string main = d_.waitWindow(exact(texts_.title()));
+    const std::string main = d_.waitWindow(exactName(texts_.title()));
     ASSERT_FALSE(main.empty());
     const std::string question = box(main);
     ASSERT_FALSE(question.empty()) << "no repair offered";
