@@ -223,6 +223,38 @@ void FrameGrabber::addChangedRect(const Rect& rect)
     mergeIntoTiles(rect, captureTilesScreen_, tileCount_, eventRects_);
 }
 
+void FrameGrabber::moveArea(int32_t left, int32_t top)
+{
+    std::lock_guard<std::mutex> lock(eventMutex_);
+    if (!initialised_)
+        return;
+    areaMovePending_ = true;
+    areaMoveLeft_ = left;
+    areaMoveTop_ = top;
+}
+
+void FrameGrabber::applyAreaMove()
+{
+    std::lock_guard<std::mutex> lock(eventMutex_);
+    if (!areaMovePending_)
+        return;
+    areaMovePending_ = false;
+    const int32_t left = std::clamp(areaMoveLeft_, 0, std::max(0, physicalWidth_ - captureWidth_));
+    const int32_t top = std::clamp(areaMoveTop_, 0, std::max(0, physicalHeight_ - captureHeight_));
+    if (left == area_.left && top == area_.top)
+        return;
+    area_ = Rect{left, top, left + captureWidth_, top + captureHeight_};
+    for (int i = 0; i < kMaxTiles; ++i) {
+        const Rect& t = captureTiles_[i];
+        captureTilesScreen_[i] = Rect{t.left + left, t.top + top, t.right + left, t.bottom + top};
+    }
+    // Everything in the picture is new: changes reported for the old place
+    // mean nothing, and the next frame reads all of it.
+    for (Rect& r : eventRects_)
+        r = emptyChangeRect();
+    fullRefreshDue_ = true;
+}
+
 void FrameGrabber::mergeScreenRect(const Rect& inclusive)
 {
     mergeIntoTiles(inclusive, captureTilesScreen_, tileCount_, changeList_);
@@ -326,6 +358,7 @@ int FrameGrabber::capture(bool postProcess)
 {
     if (!initialised_)
         return 0;
+    applyAreaMove();
     changeMagic_ = kChangeListRequested;
     collectChanges();
     if (changeMagic_ != kChangeListAnswered)

@@ -127,6 +127,11 @@ public:
     // Merges a changed screen rectangle (inclusive, physical pixels) into the
     // changes of the next frame.
     void addChangedRect(const Rect& rect);
+    // Moves the recorded area, keeping its size, so that its top-left corner is
+    // at (left, top) or as near as the screen allows (a followed window moved).
+    // Any thread while initialised; the next capture() reads the whole area at
+    // its new place.
+    void moveArea(int32_t left, int32_t top);
 
     bool initialised() const { return initialised_; }
     bool compositionActive() const { return compositionActive_; }
@@ -170,6 +175,7 @@ public:
 
 private:
     void collectChanges();
+    void applyAreaMove();
     void mergeScreenRect(const Rect& inclusive);
     void mergeMouseRect();
     void queueCopy(const Rect& screen, bool batch, Rect& pending, bool& hasPending);
@@ -206,6 +212,9 @@ private:
 
     std::mutex eventMutex_;
     Rect eventRects_[kMaxTiles]{};
+    bool areaMovePending_ = false; // guarded by eventMutex_, as is the target
+    int32_t areaMoveLeft_ = 0;
+    int32_t areaMoveTop_ = 0;
 
     uint32_t changeMagic_ = 0;
     Rect changeList_[kMaxTiles]{};

@@ -11,6 +11,7 @@ packages=(
   libavcodec-dev libavformat-dev libavutil-dev libswscale-dev libswresample-dev
   # screen, input and sound
   libx11-dev libxext-dev libxfixes-dev libxdamage-dev libxrandr-dev libxtst-dev libxi-dev libpulse-dev
+  libxinerama-dev
   # windows, menus, tray
   qt6-base-dev
   # tests and benchmarks: real decoders and reference encoders
@@ -18,6 +19,8 @@ packages=(
   # headless desktop for tests and for the demo recording
   xvfb xdotool x11-utils x11-xserver-utils pulseaudio pulseaudio-utils sox ffmpeg imagemagick trayer fonts-wqy-microhei
   xdg-user-dirs
+  # overlays on two monitors (a nested two-head server) and under a window manager that adds frames
+  xserver-xephyr openbox
   # desktop program: opening recordings and folders; its tray tests with a StatusNotifier host
   xdg-utils dbus-daemon libglib2.0-bin
   # fuzz targets (libFuzzer: the update reply, the screen decoder); install and package checks

@@ -29,6 +29,9 @@ enum Command : int {
     kCmdEnglish = 32786,
     kCmdOpenFolder = 32787,
     kCmdChangeFolder = 32789,
+    // The screen pen window's own buttons.
+    kCmdPenToggle = 32788,
+    kCmdPenClose = 32790,
 };
 
 // Tray callback (message 1127) parameters the window reacts to.

@@ -2,7 +2,6 @@
 
 #include "app/core/Language.h"
 #include "app/desktop/MessageBoxes.h"
-#include "app/desktop/StartCountdown.h"
 #include "base/BuiltinTexts.h"
 
 namespace quillet::desktop {
@@ -81,7 +80,12 @@ ConfirmAnswer DesktopHost::confirm(const std::string& text, const std::string& c
 
 void DesktopHost::showCountdown()
 {
-    StartCountdown::run();
+    window_.runCountdown();
+}
+
+void DesktopHost::recordingAreaChosen(const Rect& area)
+{
+    window_.recordingAreaChosen(area);
 }
 
 void DesktopHost::showStatus(const std::string& elapsed, int trayIcon, int soundLevel)

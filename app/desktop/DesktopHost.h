@@ -29,6 +29,10 @@ public:
     virtual void playFinishedRecording(const std::string& fileName, bool imageFolder) = 0;
     // Owner of message boxes; null when there is none yet.
     virtual QWidget* messageOwner() = 0;
+    // The countdown before a recording; returns when it has closed.
+    virtual void runCountdown() = 0;
+    // The area a recording starts on (empty: the whole screen).
+    virtual void recordingAreaChosen(const Rect& area) = 0;
 };
 
 // The desktop program's side of the recording session. Requests from the
@@ -47,6 +51,7 @@ public:
     void showMessage(const char* key, const std::string& text) override;
     ConfirmAnswer confirm(const std::string& text, const std::string& caption, ConfirmKind kind) override;
     void showCountdown() override;
+    void recordingAreaChosen(const Rect& area) override;
     void showStatus(const std::string& elapsed, int trayIcon, int soundLevel) override;
     void stateChanged(int state) override;
     void playRecording(const std::string& fileName, bool imageFolder) override;

@@ -36,6 +36,9 @@
 #include "engine/RecordSettings.h"
 #include "engine/session/RecordingSession.h"
 #include "engine/session/StatusText.h"
+#include "overlay/AreaSelection.h"
+#include "overlay/OverlayWindow.h"
+#include "overlay/x11/X11DesktopBackend.h"
 
 namespace quillet::desktop {
 namespace {
@@ -94,8 +97,7 @@ MainWindow::MainWindow(const AppPaths& paths, SettingsFile& settings, Language& 
     values_.load(settings_.store(), sources_.sourceCount());
     createSession();
 
-    for (int i = 0; i < 4; ++i)
-        hotkeyTexts_[i] = settings_.hotKeysOn() ? settings_.hotKey(i) : std::string();
+    createOverlays(); // also registers the hotkeys, whose texts the tool tips show
 
     buildControls();
     formatList_->view()->setMinimumWidth(layout::kWindowWidth * 4 / 5);
@@ -156,6 +158,7 @@ MainWindow::~MainWindow()
         session_->setExiting(true);
         session_.reset();
     }
+    overlay::OverlayWindow::setNativeShaper(nullptr); // the desktop connection goes with this window
 }
 
 void MainWindow::createSession()
@@ -218,8 +221,6 @@ void MainWindow::buildControls()
               kLanguage.x, kLanguage.y, kLanguage.w, kLanguage.h);
     addButton(kCmdFolderMenu, kIconFolder, kFolder.x, kFolder.y, kFolder.w, kFolder.h)->setIconSize(QSize(22, 22));
     addButton(kCmdPlay, kIconPlay, kPlay.x, kPlay.y, kPlay.w, kPlay.h)->setIconSize(QSize(22, 22));
-    // The screen pen is not part of this program yet.
-    buttons_[kCmdScreenPen]->setEnabled(false);
 
     elapsed_ = new QLabel(this);
     setControlId(elapsed_, 1006);
@@ -356,8 +357,9 @@ void MainWindow::dispatchCommand(int commandId)
         return;
     }
     // Commands that change what the next recording is do nothing meanwhile.
-    static constexpr int kStoppedOnly[] = {kCmdFolderMenu,   kCmdOpenFolder,       kCmdChangeFolder,
-                                           kCmdWholeScreen,  kCmdDetailedSettings, kCmdRecordSound};
+    static constexpr int kStoppedOnly[] = {kCmdFolderMenu,       kCmdOpenFolder,  kCmdChangeFolder,
+                                           kCmdWholeScreen,      kCmdSelectArea,  kCmdSelectWindow,
+                                           kCmdDetailedSettings, kCmdRecordSound};
     if (recordingState() != RecordingSession::Stopped &&
         std::find(std::begin(kStoppedOnly), std::end(kStoppedOnly), commandId) != std::end(kStoppedOnly))
         return;
@@ -365,7 +367,7 @@ void MainWindow::dispatchCommand(int commandId)
     case kCmdStart: startRecording(); break;
     case kCmdPause: session_->pause(); break;
     case kCmdStop: stopRecording(); break;
-    case kCmdScreenPen: break; // the screen pen comes with the overlays
+    case kCmdScreenPen: pen_->openOrToggle(); break;
     case kCmdSettingsMenu: showSettingsMenu(); break;
     case kCmdFolderMenu: showFolderMenu(); break;
     case kCmdOpenFolder: openOutputFolder(); break;
@@ -378,9 +380,9 @@ void MainWindow::dispatchCommand(int commandId)
     case kCmdEnglish: switchLanguage(Language::kDefaultFile); break;
     case kCmdShowHide: toggleShown(); break;
     case kCmdExit: exitProgram(); break;
-    case kCmdWholeScreen: captureRect_ = Rect{}; break;
+    case kCmdWholeScreen:
     case kCmdSelectArea:
-    case kCmdSelectWindow: break; // area selection comes with the overlays
+    case kCmdSelectWindow: selectArea(commandId); break;
     case kCmdDetailedSettings: openSettingsWindow(); break;
     case kCmdRecordSound: toggleRecordSound(); break;
     case kCmdUseDefaultDevice: toggleDefaultDevice(); break;
@@ -445,6 +447,8 @@ void MainWindow::startRecording()
     rs.audioSourceIndex = sources_.clampIndex(values_.audioSourceIndex);
     rs.hideWhileRecording = values_.hideWhileRecording;
     rs.captureArea = captureRect_;
+    if (areaSelection()->frameShown())
+        rs.captureArea = areaSelection()->area(); // where the frame stands now
     rs.outputFileName = fileBox_->text().toStdString();
     rs.useDefaultDeviceInsteadOfLoopback = useDefaultDevice_;
     const std::string folder = settings_.outputFolder();
@@ -454,6 +458,8 @@ void MainWindow::startRecording()
     busy_ = true;
     session_->start(rs, formatList_->currentText().toStdString(), explicitFileChosen_, folder, formatIndex());
     busy_ = false;
+    if (recordingState() == RecordingSession::Stopped)
+        overlaysForState(RecordingSession::Stopped); // an abandoned start leaves the frame editable
     if (fresh) {
         explicitFileChosen_ = false;
         if (!session_->outputFileName().empty())
@@ -493,6 +499,7 @@ void MainWindow::recordingStateChanged(int state)
         tray_->changeIcon(kTrayIconEven);
         return;
     }
+    overlaysForState(state);
     statusTimer_.stop();
     level_->setValue(0);
     tray_->changeIcon(kIconApp);

@@ -13,6 +13,8 @@
 #include "app/desktop/Translator.h"
 #include "audio/input/AudioSourceList.h"
 #include "engine/ScreenFrame.h"
+#include "overlay/RectangleSelector.h"
+#include "overlay/ScreenPen.h"
 
 class QLineEdit;
 class QMenu;
@@ -28,12 +30,18 @@ class Language;
 class RecordingSession;
 class SettingsFile;
 class UpdateNotice;
+class X11DesktopBackend;
 class X11Screen;
+}
+
+namespace quillet::overlay {
+class AreaSelection;
 }
 
 namespace quillet::desktop {
 
 class AboutWindow;
+class DesktopHotkeys;
 class FormatList;
 class SettingsWindow;
 class TrayIcon;
@@ -63,6 +71,10 @@ public:
     // Builds the settings menu as it would show (for tests); the caller owns it.
     QMenu* buildSettingsMenu();
     int currentQualityLevel() const { return values_.qualityLevel; }
+    overlay::AreaSelection* areaSelection() const { return areas_.get(); }
+    overlay::ScreenPen* screenPen() const { return pen_.get(); }
+    // The settings menu entry the chosen area ticks (whole screen, window, area).
+    int areaMenuEntry();
 
 signals:
     // The program is to end (the exit command, or closing while stopped).
@@ -81,6 +93,19 @@ private:
     void recordingStateChanged(int state) override;
     void playFinishedRecording(const std::string& fileName, bool imageFolder) override;
     QWidget* messageOwner() override { return this; }
+    void runCountdown() override;
+    void recordingAreaChosen(const Rect& area) override;
+
+    // MainWindowOverlays.cpp
+    void createOverlays();
+    overlay::RectangleSelector::Texts selectorTexts() const;
+    overlay::ScreenPen::Texts penTexts() const;
+    void translateOverlays();
+    void selectArea(int command);
+    void typedAreaAccepted();
+    void connectSettingsWindow(SettingsWindow& window);
+    void openHotkeyWindow();
+    void overlaysForState(int state);
 
     void buildControls();
     QToolButton* addButton(int id, int iconId, int x, int y, int w, int h);
@@ -125,6 +150,11 @@ private:
     AudioSourceList sources_;
     DesktopHost host_;
     std::unique_ptr<RecordingSession> session_;
+    // The overlays use the desktop connection: it goes after them.
+    std::unique_ptr<X11DesktopBackend> desktop_;
+    std::unique_ptr<overlay::AreaSelection> areas_;
+    std::unique_ptr<overlay::ScreenPen> pen_;
+    DesktopHotkeys* hotkeys_ = nullptr;
 
     SettingsValues values_;
     Rect captureRect_;

@@ -92,8 +92,6 @@ void MainWindow::prepareTrayMenu()
         findCommandItem(trayMenu_, kCmdPause)->setEnabled(false);
         findCommandItem(trayMenu_, kCmdStop)->setEnabled(false);
     }
-    // The screen pen is not part of this program yet.
-    findCommandItem(trayMenu_, kCmdScreenPen)->setEnabled(false);
 }
 
 QMenu* MainWindow::buildSettingsMenu()
@@ -107,16 +105,7 @@ QMenu* MainWindow::buildSettingsMenu()
     findCommandItem(menu, kCmdDetailedSettings)->setCheckable(false);
     translator_.translateMenu(menu, "setmenu");
 
-    // Area and window selection are not part of this program yet; a typed
-    // rectangle (settings window) is an area.
-    const QString later = displayText(language_.lookupMessage("later1"));
-    for (int id : {kCmdSelectWindow, kCmdSelectArea}) {
-        QAction* a = findCommandItem(menu, id);
-        a->setEnabled(false);
-        a->setToolTip(later);
-    }
-    const bool wholeScreen = captureRect_.right == captureRect_.left;
-    findCommandItem(menu, wholeScreen ? kCmdWholeScreen : kCmdSelectArea)->setChecked(true);
+    findCommandItem(menu, areaMenuEntry())->setChecked(true);
 
     QAction* sound = findCommandItem(menu, kCmdRecordSound);
     const std::string source = sourceText(values_.audioSourceIndex);
@@ -228,6 +217,7 @@ void MainWindow::switchLanguage(const char* fileName)
     fillFormatList();
     buildToolTips();
     tray_->setTip(fromUtf8(language_.lookupMessage("iconTxt")));
+    translateOverlays();
     update();
 }
 
@@ -246,13 +236,19 @@ void MainWindow::openSettingsWindow()
     context.autostartFile = autostartFile().toStdString();
 
     SettingsWindow window(language_, settings_, values_, context, captureRect_, this);
+    connectSettingsWindow(window);
     settingsWindow_ = &window;
     const int result = window.exec();
     settingsWindow_ = nullptr;
+    if (window.hotkeysRequested()) {
+        openHotkeyWindow();
+        return;
+    }
     if (result != QDialog::Accepted)
         return;
-    // What the user typed is what gets recorded.
+    // What the user typed is what gets recorded, inside the frame.
     captureRect_ = window.rectangle();
+    typedAreaAccepted();
     fileBox_->setText(
         fromUtf8(correctExtension(fileBox_->text().toStdString(), formatIndex(), values_.qualityLevel)));
 }

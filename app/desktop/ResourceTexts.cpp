@@ -47,6 +47,21 @@ const ResourceEntry kEntries[] = {
     {kAboutCaption, 1050, "Quillet 5.--", false},
     {kAboutCaption, 1051, "屏幕录像软件", false},
     {kAboutCaption, 1052, "更新", false},
+    // Hotkey window.
+    {kHotkeyCaption, 1, "确定", false},
+    {kHotkeyCaption, 2, "取消", false},
+    {kHotkeyCaption, 1009, "恢复默认", false},
+    {kHotkeyCaption, 1012, "使用快捷键", false},
+    {kHotkeyCaption, 1050, "开始录制:", false},
+    {kHotkeyCaption, 1051, "暂停录制:", false},
+    {kHotkeyCaption, 1052, "停止录制:", false},
+    {kHotkeyCaption, 1053, "屏幕画笔:", false},
+    // Screen pen: the tool tips of its two buttons.
+    {kPenCaption, 32788, "画笔", false},
+    {kPenCaption, 32790, "关闭", false},
+    // Rectangle selector.
+    {kSelectorCaption, 1, "确定", false},
+    {kSelectorCaption, 2, "取消", false},
     // Menu commands.
     {kCommand, kCmdStart, "开始录制", true},
     {kCommand, kCmdPause, "暂停录制", true},

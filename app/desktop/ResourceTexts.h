@@ -12,6 +12,10 @@ namespace quillet::desktop {
 inline constexpr const char* kMainCaption = "Quillet";
 inline constexpr const char* kSetupCaption = "Setup";
 inline constexpr const char* kAboutCaption = "About";
+inline constexpr const char* kHotkeyCaption = "hotKey";
+// The screen pen's buttons (by command) and the rectangle selector's buttons.
+inline constexpr const char* kPenCaption = "Pen";
+inline constexpr const char* kSelectorCaption = "Area";
 
 // The text of a control of the window with the given resource caption; null
 // when the control has none.

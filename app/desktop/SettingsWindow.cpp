@@ -148,12 +148,20 @@ void SettingsWindow::build()
     top->addLayout(buttons);
     top->setSizeConstraint(QLayout::SetFixedSize);
 
-    // Area selection and the hotkey window are not part of this program yet.
-    const QString later = displayText(language_.lookupMessage("later1"));
-    for (QPushButton* b : {selectWindow_, selectArea_, hotkeys_}) {
-        b->setEnabled(false);
-        b->setToolTip(later);
-    }
+    for (QPushButton* b : {selectWindow_, selectArea_, hotkeys_})
+        b->setAutoDefault(false);
+    connect(selectWindow_, &QPushButton::clicked, this, [this] {
+        wholeScreen_->setChecked(false);
+        emit selectWindowRequested();
+    });
+    connect(selectArea_, &QPushButton::clicked, this, [this] {
+        wholeScreen_->setChecked(false);
+        emit selectAreaRequested();
+    });
+    connect(hotkeys_, &QPushButton::clicked, this, [this] {
+        hotkeysRequested_ = true;
+        reject();
+    });
     const QString soundProgram = QStandardPaths::findExecutable(QString::fromLatin1(kSoundSettingsProgram));
     soundSettings_->setEnabled(!soundProgram.isEmpty());
     connect(soundSettings_, &QPushButton::clicked, this,

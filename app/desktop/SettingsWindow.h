@@ -48,6 +48,15 @@ public:
     void setRectangle(const Rect& rect);
 
     void accept() override;
+    // The hotkey button closed the window (as cancelled); its owner opens
+    // the hotkey window.
+    bool hotkeysRequested() const { return hotkeysRequested_; }
+
+signals:
+    // The window and area buttons: pick a window, drag a rectangle. The owner
+    // hands the result back through setRectangle.
+    void selectWindowRequested();
+    void selectAreaRequested();
 
 private:
     void build();
@@ -78,6 +87,7 @@ private:
     QCheckBox* noTrayIcon_ = nullptr;
     QCheckBox* autostart_ = nullptr;
     QPushButton* hotkeys_ = nullptr;
+    bool hotkeysRequested_ = false;
 };
 
 } // namespace quillet::desktop

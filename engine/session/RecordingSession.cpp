@@ -166,6 +166,7 @@ int RecordingSession::start(const RecordSettings& settings, const std::string& f
     case AreaResult::Ok: break;
     }
 
+    host_.recordingAreaChosen(area);
     grabber_ = std::make_unique<FrameGrabber>(*env_.screen, [this] { return clock_->nowMs(); });
     if (!grabber_->init(area, kGrabberFlags, hasExtension(fileName_)))
         return fail("startErr");
@@ -415,6 +416,7 @@ void RecordingSession::frameTick()
         cursorSerial_ = serial;
     if (!grabber_->capture(false))
         return; // a failed capture loses only this tick
+    cursor_->setArea(grabber_->captureArea()); // the area may have moved
 
     VideoFrameJob job;
     job.grabber = grabber_.get();
@@ -450,6 +452,12 @@ void RecordingSession::frameTick()
     // nothing would only hide the loss until the end.
     if (job.requestStop || writerFailed)
         requestStopFromWorker();
+}
+
+void RecordingSession::moveCaptureArea(int32_t left, int32_t top)
+{
+    if (grabber_ && state_.load() != Stopped)
+        grabber_->moveArea(left, top);
 }
 
 void RecordingSession::onAudioChunk(AudioInput* input, AudioBuffer* buffer)

@@ -73,6 +73,9 @@ public:
     int stop();
     // Set when the program is closing: stop then shows no end message.
     void setExiting(bool exiting) { exiting_ = exiting; }
+    // The recorded area follows a window that moved: its top-left corner goes
+    // to (left, top), its size stays. Ignored without a recording.
+    void moveCaptureArea(int32_t left, int32_t top);
     // Command 32784 during a recording: the default device instead of the computer's sound.
     void setUseDefaultDevice(bool on) { useDefaultDeviceInsteadOfLoopback_ = on; }
 

@@ -1,6 +1,8 @@
 #pragma once
 #include <string>
 
+#include "engine/ScreenFrame.h"
+
 namespace quillet {
 
 class AudioInputListener;
@@ -46,6 +48,10 @@ public:
     virtual ConfirmAnswer confirm(const std::string& text, const std::string& caption, ConfirmKind kind) = 0;
     // The modal countdown before recording; returns when it has closed.
     virtual void showCountdown() = 0;
+    // The area a new recording reads (screen pixels, exclusive right and
+    // bottom; empty for the whole screen), as adjusted to the coders' sizes,
+    // before the countdown. The frame shown around the area moves there.
+    virtual void recordingAreaChosen(const Rect& area) { (void)area; }
 
     // Status while a recording exists (once a second, and at state changes):
     // elapsed text, tray icon id, and the latest sound level (0..32767).

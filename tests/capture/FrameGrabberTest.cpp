@@ -412,6 +412,34 @@ TEST(FrameGrabberCapture, AreaCaptureUsesAreaRelativeTiles)
     EXPECT_EQ(outputPixel(f.grabber, 15, 15), 0x00FF00u);
 }
 
+// A followed window moved: the area keeps its size, is read whole at its new
+// place, and never leaves the screen.
+TEST(FrameGrabberCapture, MovedAreaIsReadWholeAtItsNewPlace)
+{
+    Fixture f(1920, 1080);
+    f.screen.setPointer(5, 5);
+    f.screen.fill(Rect{0, 0, 1920, 1080}, 0x202020);
+    f.screen.fill(Rect{1000, 600, 1320, 840}, 0x0000FF);
+    f.start(Rect{400, 300, 720, 540});
+    EXPECT_EQ(outputPixel(f.grabber, 10, 10), 0x202020u);
+
+    f.grabber.moveArea(1000, 600);
+    EXPECT_EQ(f.grabber.captureArea(), (Rect{400, 300, 720, 540})) << "applied by the next frame";
+    ASSERT_EQ(f.grabber.capture(true), 1);
+    EXPECT_EQ(f.grabber.captureArea(), (Rect{1000, 600, 1320, 840}));
+    EXPECT_EQ(outputPixel(f.grabber, 0, 0), 0x0000FFu);
+    EXPECT_EQ(outputPixel(f.grabber, 319, 239), 0x0000FFu);
+    EXPECT_EQ(f.screen.copiedPixels(), 320 * 240) << "the whole area, once";
+    f.screen.fill(Rect{1010, 610, 1020, 620}, 0xFF0000);
+    ASSERT_EQ(f.grabber.capture(true), 1);
+    EXPECT_EQ(outputPixel(f.grabber, 15, 15), 0xFF0000u) << "changes are tracked at the new place";
+
+    f.grabber.moveArea(1800, -50);
+    ASSERT_EQ(f.grabber.capture(true), 1);
+    EXPECT_EQ(f.grabber.captureArea(), (Rect{1600, 0, 1920, 240})) << "kept on the screen";
+    EXPECT_EQ(f.grabber.width(), 320);
+}
+
 // addChangedRect comes from another thread while frames are taken.
 TEST(FrameGrabberCapture, ChangedRectanglesFromAnotherThread)
 {

@@ -52,6 +52,17 @@ pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>
 
 } // namespace
 
+std::string exactName(const std::string& name)
+{
+    std::string r = "^";
+    for (char c : name) {
+        if (std::string("\\^$.|?*+()[]{}").find(c) != std::string::npos)
+            r += '\\';
+        r += c;
+    }
+    return r + "$";
+}
+
 bool waitUntil(const std::function<bool()>& done, int timeoutMs, int stepMs)
 {
     const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);

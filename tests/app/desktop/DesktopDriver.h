@@ -61,6 +61,9 @@ private:
     std::vector<pid_t> children_;
 };
 
+// A regular expression matching exactly `name` (for window names).
+std::string exactName(const std::string& name);
+
 // Runs until done() or the time is up; returns done().
 bool waitUntil(const std::function<bool()>& done, int timeoutMs, int stepMs = 100);
 

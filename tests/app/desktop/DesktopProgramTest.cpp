@@ -15,6 +15,7 @@ namespace quillet::desktop {
 namespace fs = std::filesystem;
 using testing::DesktopDriver;
 using testing::waitUntil;
+using testing::exactName;
 
 namespace {
 
@@ -27,21 +28,11 @@ struct Texts {
     Language language;
 };
 
-std::string exact(const std::string& s)
-{
-    std::string r = "^";
-    for (char c : s) {
-        if (std::string("\\^$.|?*+()[]{}").find(c) != std::string::npos)
-            r += '\\';
-        r += c;
-    }
-    return r + "$";
-}
 
 // A regular expression for exactly `s`, quoted for the shell.
 std::string quotedRegex(const std::string& s)
 {
-    return "'" + exact(s) + "'";
+    return "'" + exactName(s) + "'";
 }
 
 // The one recording in a folder ("" when there is not exactly one).
@@ -105,12 +96,12 @@ protected:
     std::string startProgram(pid_t* pid)
     {
         *pid = d_.launch();
-        return d_.waitWindow(exact(texts_.title()));
+        return d_.waitWindow(exactName(texts_.title()));
     }
     // Answers the start question with OK and waits out the countdown.
     void confirmStart()
     {
-        const std::string box = d_.waitWindow(exact(texts_.msg("start")));
+        const std::string box = d_.waitWindow(exactName(texts_.msg("start")));
         ASSERT_FALSE(box.empty()) << "no start confirmation";
         d_.keys(box, "Return");
         std::this_thread::sleep_for(std::chrono::milliseconds(kCountdownMs + 500));
@@ -128,7 +119,7 @@ protected:
     // Answers the end question ("play it now?").
     void answerEnd(const char* key)
     {
-        const std::string box = d_.waitWindow(exact(texts_.msg("recEnd2")), 15000);
+        const std::string box = d_.waitWindow(exactName(texts_.msg("recEnd2")), 15000);
         ASSERT_FALSE(box.empty()) << "no end-of-recording question";
         d_.keys(box, key);
     }
@@ -156,15 +147,15 @@ TEST_F(DesktopProgram, ButtonsStartPauseResumeTrayStops)
     std::this_thread::sleep_for(std::chrono::seconds(3));
     d_.click(main, layout::kStart.centreX(), layout::kStart.centreY()); // resume: no question, no countdown
     std::this_thread::sleep_for(std::chrono::milliseconds(500));
-    EXPECT_FALSE(d_.windowVisible(exact(texts_.msg("start")))) << "resuming asks nothing";
-    EXPECT_FALSE(d_.windowVisible(exact(texts_.title()))) << "a resumed recording goes to the tray";
+    EXPECT_FALSE(d_.windowVisible(exactName(texts_.msg("start")))) << "resuming asks nothing";
+    EXPECT_FALSE(d_.windowVisible(exactName(texts_.title()))) << "a resumed recording goes to the tray";
     std::this_thread::sleep_for(std::chrono::seconds(2));
     // Recording: start is greyed, so pause is the first entry and stop the second.
     trayMenuEntry(1);
     answerEnd("Escape");
     const double wallSeconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-    EXPECT_FALSE(d_.waitWindow(exact(texts_.title()), 5000).empty()) << "the window is back after the stop";
+    EXPECT_FALSE(d_.waitWindow(exactName(texts_.title()), 5000).empty()) << "the window is back after the stop";
 
     const fs::path file = onlyRecording(d_.recordings);
     ASSERT_FALSE(file.empty());
@@ -175,9 +166,9 @@ TEST_F(DesktopProgram, ButtonsStartPauseResumeTrayStops)
     EXPECT_GT(p.seconds, 3.5) << "about 3 + 2 s recorded";
     EXPECT_LT(p.seconds, wallSeconds - 2.0) << "the 3 s pause is not in the file";
 
-    // Stopped: pause and stop are greyed, so exit is the third enabled entry
-    // (start, show/hide, exit).
-    trayMenuEntry(2);
+    // Stopped: pause and stop are greyed, so exit is the fourth enabled entry
+    // (start, screen pen, show/hide, exit).
+    trayMenuEntry(3);
     EXPECT_EQ(d_.waitExit(pid, 8000), 0);
 }
 
@@ -187,7 +178,7 @@ TEST_F(DesktopProgram, SecondStartsRunEndExitAndRemove)
     writeSettings("[screen]\nfps=5\nSel3=1\n[Quillet]\na=0\n");
     EXPECT_EQ(d_.runToEnd({"end"}), 0) << "no instance: ends at once";
     EXPECT_EQ(d_.runToEnd({"exit"}), 0);
-    EXPECT_FALSE(d_.windowVisible(exact(texts_.title())));
+    EXPECT_FALSE(d_.windowVisible(exactName(texts_.title())));
 
     pid_t first = 0;
     const std::string main = startProgram(&first);
@@ -207,12 +198,12 @@ TEST_F(DesktopProgram, SecondStartsRunEndExitAndRemove)
 
     // A plain second start asks; No leaves the first as it was.
     const pid_t second = d_.launchSecond({});
-    const std::string question = d_.waitWindow(exact(texts_.msg("Repeate2")));
+    const std::string question = d_.waitWindow(exactName(texts_.msg("Repeate2")));
     ASSERT_FALSE(question.empty()) << "no question from the second start";
     d_.keys(question, "Escape");
     EXPECT_EQ(d_.waitExit(second, 5000), 0);
     EXPECT_TRUE(d_.alive(first));
-    EXPECT_EQ(d_.waitWindow(exact(texts_.title()), 2000), main) << "the same window, still shown";
+    EXPECT_EQ(d_.waitWindow(exactName(texts_.title()), 2000), main) << "the same window, still shown";
 
     EXPECT_EQ(d_.runToEnd({"exit"}), 0);
     EXPECT_EQ(d_.waitExit(first, 8000), 0) << "exit from a second start ends the first";
@@ -223,7 +214,7 @@ TEST_F(DesktopProgram, SecondStartsRunEndExitAndRemove)
     ASSERT_TRUE(fs::exists(d_.settingsFile));
     const pid_t remover = d_.launchSecond({"-remove"});
     EXPECT_EQ(d_.waitExit(first, 8000), 0);
-    const std::string removed = d_.waitWindow(exact(texts_.language.messageCaption()));
+    const std::string removed = d_.waitWindow(exactName(texts_.language.messageCaption()));
     ASSERT_FALSE(removed.empty()) << "no Removed message";
     d_.keys(removed, "Return");
     EXPECT_EQ(d_.waitExit(remover, 5000), 0);
@@ -232,7 +223,7 @@ TEST_F(DesktopProgram, SecondStartsRunEndExitAndRemove)
     // "-language" with one argument is no language change: a normal start.
     first = 0;
     first = d_.launch({"-language"});
-    EXPECT_FALSE(d_.waitWindow(exact(texts_.title())).empty());
+    EXPECT_FALSE(d_.waitWindow(exactName(texts_.title())).empty());
     EXPECT_EQ(d_.runToEnd({"exit"}), 0);
     EXPECT_EQ(d_.waitExit(first, 8000), 0);
     EXPECT_FALSE(fs::exists(d_.languageFolder / "sel.ini"));
@@ -252,11 +243,11 @@ TEST_F(DesktopProgram, TrayStartHiddenWindowPlayerOffered)
     pid_t pid = 0;
     ASSERT_FALSE(startProgram(&pid).empty());
     trayMenuEntry(0); // stopped: start is the first entry
-    const std::string box = d_.waitWindow(exact(texts_.msg("start")));
+    const std::string box = d_.waitWindow(exactName(texts_.msg("start")));
     ASSERT_FALSE(box.empty());
     d_.keys(box, "Return");
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
-    EXPECT_FALSE(d_.windowVisible(exact(texts_.title()))) << "hidden while recording";
+    EXPECT_FALSE(d_.windowVisible(exactName(texts_.title()))) << "hidden while recording";
     std::this_thread::sleep_for(std::chrono::milliseconds(kCountdownMs + 2000));
     trayMenuEntry(1); // recording: pause, stop
     answerEnd("Return");
@@ -316,7 +307,7 @@ TEST_F(DesktopProgram, NextStartRepairsARecordingCutByAKill)
         return id;
     };
     pid = d_.launch();
-    const std::string main = d_.waitWindow(exact(texts_.title()));
+    const std::string main = d_.waitWindow(exactName(texts_.title()));
     ASSERT_FALSE(main.empty());
     const std::string question = box(main);
     ASSERT_FALSE(question.empty()) << "no repair offered";

@@ -22,6 +22,7 @@
 #include "app/desktop/AboutWindow.h"
 #include "app/desktop/MainWindow.h"
 #include "app/desktop/SettingsWindow.h"
+#include "overlay/AreaSelection.h"
 #include "tests/app/update/LocalHttpServer.h"
 #include "tests/app/desktop/WindowTestSupport.h"
 
@@ -271,6 +272,11 @@ TEST_F(MainWindowTest, RecordsThroughTheSessionFromTheWindow)
     end.answerNext(15000, QMessageBox::No);
     window_->dispatchCommand(kCmdPause);
     EXPECT_EQ(window_->recordingState(), 2);
+    // Area selection only while stopped.
+    for (int command : {kCmdSelectArea, kCmdSelectWindow}) {
+        window_->dispatchCommand(command);
+        EXPECT_FALSE(window_->areaSelection()->selecting()) << command;
+    }
     window_->dispatchCommand(kCmdStop);
     EXPECT_TRUE(end.seen);
     EXPECT_EQ(window_->recordingState(), 3);

@@ -14,6 +14,7 @@
 #include "app/desktop/AboutWindow.h"
 #include "app/desktop/Controls.h"
 #include "app/desktop/FormatList.h"
+#include "app/desktop/HotkeyWindow.h"
 #include "app/desktop/MainWindow.h"
 #include "app/desktop/MessageBoxes.h"
 #include "app/desktop/ResourceTexts.h"
@@ -129,6 +130,14 @@ TEST_P(RenderedTexts, MainWindowMenusSettingsAndAbout)
     SettingsWindow settings(language_, settings_, values, context, Rect{});
     checkWindow(&settings, kSetupCaption);
     EXPECT_EQ(settings.windowTitle().toStdString(), language_.lookupText(kSetupCaption, "Title", nullptr));
+
+    HotkeyWindow hotkeys(language_, settings_);
+    checkWindow(&hotkeys, kHotkeyCaption);
+    EXPECT_EQ(hotkeys.windowTitle().toStdString(), language_.lookupText(kHotkeyCaption, "Title", nullptr));
+    // The screen pen's tips carry its hotkey.
+    EXPECT_EQ(main.screenPen()->findChildren<QToolButton*>().size(), 2u);
+    for (QToolButton* b : main.screenPen()->findChildren<QToolButton*>())
+        EXPECT_FALSE(b->toolTip().isEmpty());
 
     AboutWindow about(language_, "0.1.0.0");
     checkWindow(&about, kAboutCaption);
