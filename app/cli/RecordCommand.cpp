@@ -1,5 +1,6 @@
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "app/cli/CliHost.h"
@@ -99,6 +100,9 @@ int runRecord(int argc, char** argv)
 
     SessionEnvironment env;
     env.screen = &screen;
+    // The benchmark's view of the video thread (see TickTrace).
+    if (const char* trace = std::getenv("QUILLET_TICK_TRACE"))
+        env.tickTracePath = trace;
     AudioSystemInfo info;
     std::string soundError;
     if (!queryAudioSystem(info, soundError))

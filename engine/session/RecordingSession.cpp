@@ -30,8 +30,6 @@ constexpr uint32_t kVideoThreadWaitMs = 10000;
 constexpr uint32_t kLoopbackThreadWaitMs = 1000;
 // Compressed sound of one captured buffer.
 constexpr size_t kAudioOutBufferBytes = 64000;
-// Sleep step of the worker threads while nothing is due (ms).
-constexpr uint32_t kIdleSleepMs = 10;
 // The grabber takes layered windows into its copies.
 constexpr uint8_t kGrabberFlags = FrameGrabber::kFlagLayeredWindows;
 
@@ -45,7 +43,8 @@ bool hasExtension(const std::string& name)
 } // namespace
 
 RecordingSession::RecordingSession(SessionHost& host, SessionEnvironment env)
-    : host_(host), env_(std::move(env)), clock_(env_.clock ? env_.clock : &SteadySessionClock::instance())
+    : host_(host), env_(std::move(env)), clock_(env_.clock ? env_.clock : &SteadySessionClock::instance()),
+      trace_(env_.tickTracePath)
 {
     if (!env_.outputFactory)
         env_.outputFactory = createMediaOutput;
@@ -109,6 +108,7 @@ int RecordingSession::start(const RecordSettings& settings, const std::string& f
             startTick_ = static_cast<int64_t>(clock_->nowMs()) - frameTimestampMs(framesCounted_, framesPerSecond_);
         }
         state_ = Recording;
+        wake_.notify();
         host_.stateChanged(Recording);
         return 1;
     }
@@ -121,7 +121,6 @@ int RecordingSession::start(const RecordSettings& settings, const std::string& f
     lastEndMessage_.clear();
     qualityLevel_ = clampQualityLevel(settings.qualityLevel);
     storedFramesPerSecond_ = settings.framesPerSecond < 1 ? 1 : settings.framesPerSecond;
-    framesPerSecond_ = storedFramesPerSecond_;
     recordSound_ = settings.recordSound;
     useDefaultDeviceInsteadOfLoopback_ = settings.useDefaultDeviceInsteadOfLoopback;
 
@@ -134,16 +133,19 @@ int RecordingSession::start(const RecordSettings& settings, const std::string& f
         fileName_ = defaultOutputName(outputFolder, local, formatExtension(formatIndex, qualityLevel_));
     }
 
+    // The rate the recording really runs at is the one the confirmation
+    // names: a stored 30 runs at 25 (the 40-ms period), SWF at 12.
+    outputType_ = outputTypeForFileName(fileName_);
+    framesPerSecond_ = workingFrameRate(storedFramesPerSecond_, outputType_ == OutputSwf);
+
     // Confirmation. The desktop's compositor cannot be switched off from
     // here, so the Yes/No/Cancel variant that offers it is not used.
     const MessageLookup lookup = [this](const char* key) { return host_.messageText(key); };
     const std::string text = confirmationText(formatName, fileName_, recordSound_, framesPerSecond_, lookup);
-    if (host_.confirm(text, host_.messageText("start"), ConfirmKind::OkCancel) != ConfirmAnswer::Yes)
+    if (host_.confirm(text, host_.messageText("start"), ConfirmKind::OkCancel) != ConfirmAnswer::Yes) {
+        framesPerSecond_ = storedFramesPerSecond_;
         return 0;
-
-    outputType_ = outputTypeForFileName(fileName_);
-    if (outputType_ == OutputSwf && framesPerSecond_ > 12)
-        framesPerSecond_ = 12;
+    }
     target_ = buildAudioTargetFormat(qualityLevel_, outputType_);
     capture_ = captureFormatFor(target_);
     const bool withSound = recordSound_ && outputType_ != OutputImages;
@@ -245,6 +247,7 @@ int RecordingSession::start(const RecordSettings& settings, const std::string& f
         }
     }
 
+    trace_.clear();
     videoThreadHeld_ = env_.runVideoThread;
     if (env_.runVideoThread && !videoThread_.start([this] { videoThreadMain(); })) {
         videoThreadHeld_ = false;
@@ -263,6 +266,7 @@ int RecordingSession::pause()
     State expected = Recording;
     if (!state_.compare_exchange_strong(expected, Paused))
         return 0;
+    wake_.notify();
     host_.stateChanged(Paused);
     return 1;
 }
@@ -272,6 +276,7 @@ int RecordingSession::stop()
     if (state_.load() == Stopped && !output_)
         return 0;
     state_ = Stopped;
+    wake_.notify();
 
     if (!videoThread_.waitFor(kVideoThreadWaitMs)) {
         ++stopWaitOverruns_;
@@ -297,15 +302,17 @@ int RecordingSession::stop()
         }
     }
     releaseAll();
+    trace_.write();
     soundLevel_ = 0;
     host_.stateChanged(Stopped);
-    // The working rate (SWF caps it) goes back to the stored setting.
+    const int usedRate = framesPerSecond_;
+    // The working rate (capped at 25, SWF at 12) goes back to the stored setting.
     framesPerSecond_ = storedFramesPerSecond_;
 
     if (exiting_)
         return 1;
     const MessageLookup lookup = [this](const char* key) { return host_.messageText(key); };
-    lastEndMessage_ = endMessageText(encoded, counted, fileName_, lookup);
+    lastEndMessage_ = endMessageText(encoded, counted, fileName_, usedRate, lookup);
     if (outputFailed)
         host_.showMessage("fileErr", host_.messageText("fileErr"));
     if (host_.confirm(lastEndMessage_, host_.messageText("recEnd2"), ConfirmKind::YesNo) == ConfirmAnswer::Yes)
@@ -343,24 +350,31 @@ void RecordingSession::videoThreadMain()
 {
     VideoPacer pacer(framesPerSecond_, clock_->nowMs());
     while (state_.load() != Stopped) {
-        if (!pacer.due(clock_->nowMs())) {
-            clock_->sleepMs(kIdleSleepMs);
+        const uint64_t now = clock_->nowMs();
+        if (!pacer.due(now)) {
+            // Asleep until the tick is due, to the millisecond: a wake-up
+            // polled in steps starts ticks up to a step late, and that
+            // lateness on top of a slow tick makes the rounded slot count
+            // skip. Stop and pause cut the sleep short.
+            clock_->sleepUntilMs(pacer.nextDueMs(), wake_);
             continue;
         }
         // A slow tick is followed at once by the next: no sleep after a tick.
-        if (state_.load() == Recording)
-            frameTick();
-        else
-            clock_->sleepMs(kIdleSleepMs);
+        // While paused the pacer keeps its timing, and no frame is taken.
+        if (state_.load() == Recording) {
+            const uint32_t advance = frameTick();
+            if (trace_.enabled())
+                trace_.add(pacer.lastLatenessMs(), static_cast<uint32_t>(clock_->nowMs() - now), advance);
+        }
     }
     if (videoThreadHeld_.load())
         host_.postNotice(kNoticeVideoThreadEnded, 0);
 }
 
-void RecordingSession::frameTick()
+uint32_t RecordingSession::frameTick()
 {
     if (state_.load() != Recording || !output_ || !grabber_)
-        return;
+        return 0;
     const uint64_t now = clock_->nowMs();
     uint32_t counted = 0; // before this frame
     uint32_t advance = 0;
@@ -371,7 +385,7 @@ void RecordingSession::frameTick()
         if (d.kind == SlotDecision::ReAnchor)
             startTick_ = d.newStartTick;
         if (d.kind != SlotDecision::Frame)
-            return;
+            return 0;
         counted = framesCounted_;
         advance = d.target - counted;
         ++framesEncoded_;
@@ -393,7 +407,7 @@ void RecordingSession::frameTick()
     if (const uint64_t serial = env_.screen->cursorSerial())
         cursorSerial_ = serial;
     if (!grabber_->capture(false))
-        return; // a failed capture loses only this tick
+        return 0; // a failed capture loses only this tick
 
     VideoFrameJob job;
     job.grabber = grabber_.get();
@@ -422,6 +436,7 @@ void RecordingSession::frameTick()
     // nothing would only hide the loss until the end.
     if (job.requestStop || writerFailed)
         requestStopFromWorker();
+    return job.produced ? advance : 0;
 }
 
 void RecordingSession::onAudioChunk(AudioInput* input, AudioBuffer* buffer)

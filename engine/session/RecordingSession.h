@@ -13,7 +13,9 @@
 #include "engine/OutputType.h"
 #include "engine/RecordSettings.h"
 #include "engine/outputs/MediaOutput.h"
+#include "engine/session/SessionClock.h"
 #include "engine/session/SessionHost.h"
+#include "engine/session/TickTrace.h"
 #include "engine/session/WorkerThread.h"
 
 namespace quillet {
@@ -24,7 +26,6 @@ struct AudioBuffer;
 class CursorOverlay;
 class FrameGrabber;
 class ScreenSource;
-class SessionClock;
 
 // Makes the writer of an output type; null when the type has no writer yet.
 using MediaOutputFactory = std::function<std::unique_ptr<MediaOutput>(OutputType)>;
@@ -40,6 +41,9 @@ struct SessionEnvironment {
     // false: no video thread; the caller drives frameTick() itself (tests
     // that script the screen between ticks).
     bool runVideoThread = true;
+    // Non-empty: each recording's ticks are written to this file at stop
+    // (see TickTrace).
+    std::string tickTracePath;
 };
 
 // The recording controller: turns a RecordSettings snapshot into a running
@@ -107,8 +111,9 @@ public:
     // The end message of the last stop ("" when none was composed).
     const std::string& lastEndMessage() const { return lastEndMessage_; }
 
-    // Exposed for the video thread and tests.
-    void frameTick();
+    // Exposed for the video thread and tests. Returns the frame slots the
+    // tick's frame covered, 0 when it produced none.
+    uint32_t frameTick();
 
 private:
     int fail(const char* key, const char* builtin = nullptr);
@@ -173,6 +178,8 @@ private:
     std::unique_ptr<MediaOutput> output_;
     bool soundInputOpen_ = false;
 
+    WakeSignal wake_; // cuts the video thread's sleep short at stop and pause
+    TickTrace trace_;
     WorkerThread videoThread_;
     WorkerThread loopbackThread_;
     std::atomic<bool> videoThreadHeld_{false};

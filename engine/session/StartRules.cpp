@@ -77,7 +77,7 @@ std::string confirmationText(const std::string& formatName, const std::string& f
 }
 
 std::string endMessageText(uint32_t framesEncoded, uint32_t framesCounted, const std::string& fileName,
-                           const MessageLookup& lookup)
+                           int framesPerSecond, const MessageLookup& lookup)
 {
     std::string text;
     const int percent = slowCapturePercent(framesEncoded, framesCounted);
@@ -85,6 +85,7 @@ std::string endMessageText(uint32_t framesEncoded, uint32_t framesCounted, const
         text += formatWithInt(lookup("FpsErr"), percent);
     text += lookup("RecEnd");
     text += fileName;
+    text += formatWithInt(lookup("FPS"), framesPerSecond);
     return text;
 }
 

@@ -35,8 +35,8 @@ std::string confirmationText(const std::string& formatName, const std::string& f
                              int framesPerSecond, const MessageLookup& lookup);
 
 // The end-of-recording text: the slow-capture warning when it applies, then the
-// "finished" text and the file name.
+// "finished" text, the file name and the frame rate the recording ran at.
 std::string endMessageText(uint32_t framesEncoded, uint32_t framesCounted, const std::string& fileName,
-                           const MessageLookup& lookup);
+                           int framesPerSecond, const MessageLookup& lookup);
 
 } // namespace quillet

@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 
@@ -246,13 +248,13 @@ TEST(RecordingSession, EndMessageWarnsAboutSlowCapture)
     rig.clock.now += 300; // one frame covering 5 slots: 1 of 5 produced
     s->frameTick();
     s->stop();
-    EXPECT_EQ(s->lastEndMessage(), "<FpsErr><RecEnd>/tmp/quillet-session-test.mp4");
+    EXPECT_EQ(s->lastEndMessage(), "<FpsErr><RecEnd>/tmp/quillet-session-test.mp4<FPS>");
     Rig rig2;
     auto s2 = rig2.make();
     ASSERT_EQ(rig2.start(*s2), 1);
     rig2.run(*s2, 300);
     s2->stop();
-    EXPECT_EQ(s2->lastEndMessage(), "<RecEnd>/tmp/quillet-session-test.mp4");
+    EXPECT_EQ(s2->lastEndMessage(), "<RecEnd>/tmp/quillet-session-test.mp4<FPS>");
 }
 
 TEST(RecordingSession, StatusShowsRecordedTimeOnly)
@@ -358,6 +360,67 @@ TEST(RecordingSession, VideoThreadRunsAndEndsWithinTheStopWait)
     EXPECT_EQ(s->stopWaitOverruns(), 0);
     EXPECT_GE(rig.log->advances.size(), 2u);
     EXPECT_EQ(rig.host.notices, std::vector<int>{kNoticeVideoThreadEnded * 10000});
+}
+
+TEST(RecordingSession, StoredRateAboveTwentyFiveRunsAtTwentyFive)
+{
+    Rig rig;
+    rig.settings.framesPerSecond = 30;
+    auto s = rig.make();
+    ASSERT_EQ(rig.start(*s), 1);
+    EXPECT_EQ(s->counters().framesPerSecond, 25);
+    rig.run(*s, 1000, 40);
+    // One frame per 40-ms tick, each covering one slot: nothing repeated.
+    EXPECT_EQ(s->counters().framesCounted, 25u);
+    EXPECT_EQ(s->counters().framesEncoded, 25u);
+    s->stop();
+    EXPECT_EQ(s->counters().framesPerSecond, 30); // the setting again
+}
+
+TEST(RecordingSession, StopAndPauseWakeTheSleepingVideoThread)
+{
+    // At 2 frames per second the thread sleeps half a second between ticks;
+    // stop must not wait for the end of that sleep.
+    Rig rig;
+    rig.env.clock = nullptr;
+    rig.env.runVideoThread = true;
+    rig.settings.framesPerSecond = 2;
+    auto s = rig.make();
+    ASSERT_EQ(rig.start(*s), 1);
+    usleep(100 * 1000); // the first tick is over: asleep until 500 ms
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(s->stop(), 1);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0);
+    EXPECT_LT(ms.count(), 250) << "stop waited for the sleep to run out";
+    EXPECT_EQ(s->stopWaitOverruns(), 0);
+}
+
+TEST(RecordingSession, TickTraceRecordsEachTick)
+{
+    const std::string path = "/tmp/quillet-tick-trace-" + std::to_string(getpid()) + ".txt";
+    Rig rig;
+    rig.env.clock = nullptr;
+    rig.env.runVideoThread = true;
+    rig.env.tickTracePath = path;
+    rig.settings.framesPerSecond = 25;
+    auto s = rig.make();
+    ASSERT_EQ(rig.start(*s), 1);
+    usleep(400 * 1000);
+    EXPECT_EQ(s->stop(), 1);
+    FILE* f = std::fopen(path.c_str(), "r");
+    ASSERT_NE(f, nullptr);
+    char line[128];
+    ASSERT_NE(std::fgets(line, sizeof line, f), nullptr); // header
+    int ticks = 0, frames = 0;
+    unsigned late = 0, duration = 0, advance = 0;
+    while (std::fscanf(f, "%u %u %u", &late, &duration, &advance) == 3) {
+        ++ticks;
+        frames += advance > 0;
+    }
+    std::fclose(f);
+    std::remove(path.c_str());
+    EXPECT_GE(ticks, 5); // about ten in 400 ms
+    EXPECT_EQ(frames, int(rig.log->advances.size()));
 }
 
 TEST(RecordingSession, VideoThreadAndSoundShareTheWriter)

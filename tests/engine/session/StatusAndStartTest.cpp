@@ -91,8 +91,9 @@ TEST(StartTexts, ConfirmationAndEndMessageComposeLanguageTexts)
     };
     EXPECT_EQ(confirmationText("MP4", "/v/a.mp4", true, 15, lookup), "MP4\nFile: /v/a.mp4\nSound: on\nRate: 15/s\nGo.");
     EXPECT_EQ(confirmationText("FLV", "b.flv", false, 5, lookup), "FLV\nFile: b.flv\nSound: off\nRate: 5/s\nGo.");
-    EXPECT_EQ(endMessageText(50, 100, "x.mp4", lookup), "Done: x.mp4");
-    EXPECT_EQ(endMessageText(49, 100, "x.mp4", lookup), "Slow 49%. Done: x.mp4");
+    // The end names the rate the recording ran at.
+    EXPECT_EQ(endMessageText(50, 100, "x.mp4", 25, lookup), "Done: x.mp4\nRate: 25/s");
+    EXPECT_EQ(endMessageText(49, 100, "x.mp4", 15, lookup), "Slow 49%. Done: x.mp4\nRate: 15/s");
 }
 
 TEST(StartTexts, DefaultNameCarriesTheDateAndExtension)
