@@ -15,12 +15,17 @@ int adjustAxis(int lo, int hi, int screen, int* outLo, int* outHi)
     const int64_t size = static_cast<int64_t>(hi) - lo;
     if (size <= 0 || screen < kAlign)
         return 0;
-    int64_t sized = (size + kRoundSlack) / kAlign * kAlign;
-    const int64_t maxSize = screen / kAlign * kAlign;
-    if (sized > maxSize)
-        sized = maxSize;
+    const int64_t sized = (size + kRoundSlack) / kAlign * kAlign;
     if (sized < kAlign)
         return 0;
+    // An area that covers the screen, or that rounding would make larger
+    // than the screen, is the whole axis: the grabber rounds it up to 16 by
+    // scaling, as it does for the whole screen, so no screen row is cut.
+    if ((lo <= 0 && hi >= screen) || sized > screen) {
+        *outLo = 0;
+        *outHi = screen;
+        return 1;
+    }
     int64_t left = lo < 0 ? 0 : lo;
     int64_t right = left + sized;
     if (right > screen) {

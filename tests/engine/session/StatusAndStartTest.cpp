@@ -62,11 +62,21 @@ TEST(CaptureArea, ShiftedBackOntoTheScreenNeverBelowZero)
     EXPECT_EQ(out.left, 1920 - 112);
     EXPECT_EQ(out.top, 1000);
     EXPECT_EQ(out.bottom, 1048);
-    // Wider than the screen: cut to the screen, left stays at 0.
+}
+
+TEST(CaptureArea, AnAreaCoveringTheScreenKeepsEveryRowAndColumn)
+{
+    Rect out;
+    // The whole screen as an area: not cut to 1072 rows; the grabber rounds
+    // 1080 up to 1088 by scaling, as for the whole screen.
+    ASSERT_EQ(adjustCaptureArea({0, 0, 1920, 1080}, 1920, 1080, &out), AreaResult::Ok);
+    EXPECT_EQ(out, (Rect{0, 0, 1920, 1080}));
+    // Wider than the screen: all of its width, every column of 1366.
     ASSERT_EQ(adjustCaptureArea({0, 0, 3000, 500}, 1366, 768, &out), AreaResult::Ok);
-    EXPECT_EQ(out.left, 0);
-    EXPECT_EQ(out.right, 1360);
-    EXPECT_EQ((out.right - out.left) % 16, 0);
+    EXPECT_EQ(out, (Rect{0, 0, 1366, 496}));
+    // Rounding up would pass the screen: the whole height instead of a cut.
+    ASSERT_EQ(adjustCaptureArea({100, 1, 500, 1080}, 1920, 1080, &out), AreaResult::Ok);
+    EXPECT_EQ(out, (Rect{100, 0, 500, 1080}));
 }
 
 TEST(CaptureArea, EmptyIsWholeScreenAndNonsenseIsRefused)
