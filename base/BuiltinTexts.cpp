@@ -48,6 +48,21 @@ const Entry kMessages[] = {
     {"ErrAvi", "视频驱动版本太旧"}, {"ErrAvi2", "创建文件失败:"},
     {"area1", "区域太小"},
     {"typeErr", "暂不支持录制这种格式, 请选择 MP4, FLV 或图片 (jpg/png)."},
+    {"badSetting", "配置文件 Data.ini 中的设置 %s=%s 无法使用, 已改用 %s。"},
+    {"badFolder", "录制文件夹 \"%s\" 无法使用 (%s), 改为录制到 %s"},
+    {"errPath", "不是本系统的完整文件夹路径"},
+    {"errNoFolder", "文件夹不存在: %s"},
+    {"errDenied", "没有权限写入文件夹 %s (%s)"},
+    {"errCreate", "无法创建 %s (%s)"},
+    {"xNoDisplay", "无法打开 X 显示 %s (%s)。"},
+    {"xNoAnswer", "X 显示 %s 没有响应 (%s 秒内无应答)。"},
+    {"xLost", "与 X 显示 %s 的连接已断开 (%s)。\r\n录制已结束, 文件保留了此前录制的内容。"},
+    {"xStuck", "X 显示 %s 已停止响应。\r\n录制已结束, 文件保留了此前录制的内容。"},
+    {"devLost", "录音已停止: %s 已不可用 (%s)。\r\n屏幕录制继续, 文件保持实际时长。"},
+    {"devMoved", "录音设备 %s 已被移除, 现在从 %s 录音。"},
+    {"imgNone", "没有保存任何图片: 录制期间屏幕变化不够。"},
+    {"imgSaved", "已保存 %s 张图片, 从 %s 到 %s"},
+    {"recCancel", "录制已取消, 没有保留文件。"},
 };
 
 } // namespace

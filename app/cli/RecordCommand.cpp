@@ -6,6 +6,7 @@
 #include "app/cli/CliHost.h"
 #include "app/cli/Commands.h"
 #include "app/cli/RecordOptions.h"
+#include "app/cli/SettingsNotices.h"
 #include "app/core/AppPaths.h"
 #include "app/core/Language.h"
 #include "app/core/SettingsFile.h"
@@ -113,7 +114,10 @@ int runRecord(int argc, char** argv)
     env.lookbackCall = env.sources.offersComputerSound() ? platformLookbackCall() : nullptr;
 
     RecordSettings rs;
-    rs.load(settings.store(), env.sources.sourceCount());
+    SettingRepairs repairs;
+    rs.load(settings.store(), env.sources.sourceCount(), &repairs);
+    for (const std::string& line : settingRepairTexts(repairs, language))
+        host.showMessage("badSetting", line);
     if (opt.quality >= 0)
         rs.qualityLevel = opt.quality;
     if (opt.fps > 0)
@@ -144,8 +148,12 @@ int runRecord(int argc, char** argv)
     if (explicitFile)
         formatIndex = formatIndexForType(outputTypeForFileName(opt.output));
     std::string outputFolder = settings.outputFolder();
-    if (!explicitFile)
-        createFolder(outputFolder);
+    if (!explicitFile) {
+        const OutputFolderChoice folder = settings.usableOutputFolder();
+        if (folder.problem != OutputFolderChoice::None)
+            host.showMessage("badFolder", folderProblemText(folder, language));
+        outputFolder = folder.folder;
+    }
     const std::string formatName =
         formatIndex >= 0 ? language.lookupMessage("Typ" + std::to_string(formatIndex + 1)) : std::string("Quillet");
 

@@ -44,6 +44,14 @@ TEST(StatusText, FormatTakesOneIntegerAndNothingElse)
     EXPECT_EQ(formatWithInt("100%", 1), "100%");
 }
 
+TEST(StatusText, TextPlacesAreFilledInOrderAndNeverOverrun)
+{
+    EXPECT_EQ(formatWithTexts("Cannot create %s (%s)", {"/v/a.mp4", "No such file"}),
+              "Cannot create /v/a.mp4 (No such file)");
+    EXPECT_EQ(formatWithTexts("%s of %d%% and %s", {"1", "2"}), "1 of 2% and %s");
+    EXPECT_EQ(formatWithTexts("no places", {"x"}), "no places");
+}
+
 TEST(CaptureArea, SizesRoundToSixteenWithSlack)
 {
     Rect out;
