@@ -16,6 +16,7 @@
 #include "engine/OutputType.h"
 #include "engine/RecordSettings.h"
 #include "engine/session/RecordingSession.h"
+#include "engine/session/StatusText.h"
 
 namespace quillet::cli {
 namespace {
@@ -31,10 +32,22 @@ void installSignals()
     struct sigaction sa {};
     sa.sa_handler = onStopSignal;
     sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    // A closed terminal (SIGHUP), a reader of our output gone (SIGPIPE) and
+    // Ctrl+\ (SIGQUIT) would each end the process with the file unfinished;
+    // they finalise it like Ctrl+C instead.
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT})
+        sigaction(sig, &sa, nullptr);
     sa.sa_handler = onPauseSignal;
     sigaction(SIGUSR1, &sa, nullptr);
+}
+
+// Message keys that mean the recording failed or ended early.
+bool endedInFailure(const std::string& shownKeys)
+{
+    for (const char* key : {"fileErr", "xLost", "xStuck", "startErr", "h264Err", "audioErr", "typeErr"})
+        if (shownKeys.find(std::string(key) + " ") != std::string::npos)
+            return true;
+    return false;
 }
 
 // The main window's format list index for a file's output type.
@@ -92,11 +105,21 @@ int runRecord(int argc, char** argv)
     CliHost host(language, opt.yes, opt.countdown, &g_stopRequested);
 
     X11Screen screen;
-    if (!screen.open(opt.display.empty() ? nullptr : opt.display.c_str())) {
-        host.showMessage("startErr", host.messageText("startErr"));
-        std::fprintf(stderr, "quillet-cli record: cannot open the X display \"%s\"\n",
-                     opt.display.empty() ? (getenv("DISPLAY") ? getenv("DISPLAY") : "") : opt.display.c_str());
-        return 1;
+    if (!screen.open(opt.display.empty() ? nullptr : opt.display.c_str(), X11Screen::kOpenTimeoutMs,
+                     &g_stopRequested)) {
+        if (screen.openProblem() == X11OpenProblem::Cancelled) {
+            std::fprintf(stderr, "quillet-cli record: cancelled, nothing was recorded\n");
+            return kExitCancelled;
+        }
+        const std::string name = screen.sourceName();
+        const std::string why = screen.openProblem() == X11OpenProblem::NoAnswer
+                                    ? formatWithTexts(host.messageText("xNoAnswer"),
+                                                      {name, std::to_string(X11Screen::kOpenTimeoutMs / 1000)})
+                                    : formatWithTexts(host.messageText("xNoDisplay"),
+                                                      {name, screen.openReason().empty() ? std::string("refused")
+                                                                                         : screen.openReason()});
+        host.showMessage("startErr", host.messageText("startErr") + "\r\n" + why);
+        return kExitFailed;
     }
 
     SessionEnvironment env;
@@ -159,9 +182,11 @@ int runRecord(int argc, char** argv)
 
     RecordingSession session(host, std::move(env));
     if (!session.start(rs, formatName, explicitFile, outputFolder, formatIndex < 0 ? 0 : formatIndex)) {
-        if (host.shownKeys().empty())
-            std::fprintf(stderr, "quillet-cli record: cancelled\n");
-        return 1;
+        if (session.lastStartCancelled() || g_stopRequested.load()) {
+            std::fprintf(stderr, "quillet-cli record: cancelled, nothing was recorded\n");
+            return kExitCancelled;
+        }
+        return kExitFailed;
     }
     const int fps = session.counters().framesPerSecond;
     const uint64_t started = tickMs();
@@ -173,6 +198,8 @@ int runRecord(int argc, char** argv)
         if (host.mailbox().wait(kLoopWaitMs, ev)) {
             if (ev.kind == AudioInputEvent::BufferDone)
                 session.onAudioChunk(ev.input, ev.buffer);
+            else if (ev.kind == AudioInputEvent::Moved)
+                session.onAudioMoved(ev.input, ev.device);
             else
                 session.onAudioFailed(ev.input);
         }
@@ -223,7 +250,16 @@ int runRecord(int argc, char** argv)
     std::printf("file: %s\n", session.outputFileName().c_str());
     if (session.stopWaitOverruns() > 0)
         std::fprintf(stderr, "quillet-cli record: a worker thread ended late at stop\n");
-    return host.shownKeys().find("fileErr") != std::string::npos ? 1 : 0;
+    const int code = endedInFailure(host.shownKeys()) ? kExitFailed : kExitFinished;
+    if (session.abandonedWorkers()) {
+        // The file is final. The stuck thread and the screen's connection
+        // (whose close would wait for the frozen server as well) are left to
+        // the end of the process.
+        std::fflush(stdout);
+        std::fflush(stderr);
+        std::_Exit(code);
+    }
+    return code;
 }
 
 } // namespace quillet::cli

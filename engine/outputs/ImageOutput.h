@@ -28,6 +28,8 @@ public:
     int close(uint32_t framesCounted, int framesPerSecond) override;
     bool failed() const override { return failed_; }
 
+    int writtenFiles(std::string* first, std::string* last) const override;
+
     int imageCounter() const { return imageCounter_; }
     // The name of image n.
     std::string imageName(int n) const;

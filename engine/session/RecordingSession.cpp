@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 
 #include "audio/AudioEncoder.h"
 #include "audio/aac/AacLcEncoder.h"
@@ -17,6 +18,7 @@
 #include "engine/outputs/MediaOutputFactory.h"
 #include "engine/session/AudioPacing.h"
 #include "capture/CursorOverlay.h"
+#include "engine/session/FileProblem.h"
 #include "engine/session/FramePacing.h"
 #include "engine/session/SessionClock.h"
 #include "engine/session/StartRules.h"
@@ -58,12 +60,34 @@ RecordingSession::~RecordingSession()
     }
 }
 
-int RecordingSession::fail(const char* key, const char* builtin)
+int RecordingSession::fail(const char* key, const char* builtin, const std::string& detail)
 {
     releaseAll();
     state_ = Stopped;
     framesPerSecond_ = storedFramesPerSecond_;
-    host_.showMessage(key, host_.messageText(key, builtin));
+    std::string text = host_.messageText(key, builtin);
+    if (!detail.empty())
+        text += "\r\n" + detail;
+    host_.showMessage(key, text);
+    return 0;
+}
+
+int RecordingSession::cancelStart()
+{
+    // The writer created its file before the countdown; a recording that
+    // never started leaves none.
+    if (output_) {
+        output_->close(0, framesPerSecond_);
+        output_.reset();
+    }
+    std::error_code ec;
+    std::filesystem::remove(fileName_, ec);
+    releaseAll();
+    state_ = Stopped;
+    framesPerSecond_ = storedFramesPerSecond_;
+    lastStartCancelled_ = true;
+    host_.stateChanged(Stopped);
+    host_.showMessage("recCancel", host_.messageText("recCancel"));
     return 0;
 }
 
@@ -114,6 +138,9 @@ int RecordingSession::start(const RecordSettings& settings, const std::string& f
     }
 
     // Fresh counters for a new recording.
+    lastStartCancelled_ = false;
+    endCause_ = EndCause::None;
+    soundEnded_ = false;
     framesEncoded_ = 0;
     bytesSinceKey_ = 0;
     soundLevel_ = 0;
@@ -144,6 +171,7 @@ int RecordingSession::start(const RecordSettings& settings, const std::string& f
     const std::string text = confirmationText(formatName, fileName_, recordSound_, framesPerSecond_, lookup);
     if (host_.confirm(text, host_.messageText("start"), ConfirmKind::OkCancel) != ConfirmAnswer::Yes) {
         framesPerSecond_ = storedFramesPerSecond_;
+        lastStartCancelled_ = true;
         return 0;
     }
     target_ = buildAudioTargetFormat(qualityLevel_, outputType_);
@@ -210,8 +238,13 @@ int RecordingSession::start(const RecordSettings& settings, const std::string& f
     params.capture = capture_;
     params.audioDelaySamples = compressor_ ? compressor_->outputDelaySamples() : 0;
     const char* failureKey = "fileErr";
-    if (!output_->open(params, &failureKey))
-        return fail(failureKey);
+    if (!output_->open(params, &failureKey)) {
+        // Say why: a missing folder, no permission, the system's reason.
+        std::string why;
+        if (std::strcmp(failureKey, "fileErr") == 0)
+            why = fileProblemText(fileName_, [this](const char* key) { return host_.messageText(key); });
+        return fail(failureKey, nullptr, why);
+    }
 
     {
         SessionGuard g(lock_);
@@ -223,6 +256,8 @@ int RecordingSession::start(const RecordSettings& settings, const std::string& f
     host_.stateChanged(Recording);
 
     host_.showCountdown();
+    if (host_.countdownCancelled())
+        return cancelStart();
     {
         SessionGuard g(lock_);
         startTick_ = static_cast<int64_t>(clock_->nowMs());
@@ -238,6 +273,11 @@ int RecordingSession::start(const RecordSettings& settings, const std::string& f
         }
         scratch_.assign(static_cast<size_t>(chunkFrames_) * capture_.blockAlign * 2, 0);
         const std::string device = env_.sources.deviceForIndex(env_.sources.clampIndex(settings.audioSourceIndex));
+        // The device as the user knows it, with the system's name for it.
+        const std::string named = device.empty() ? env_.sources.defaultDeviceName() : device;
+        soundDeviceLabel_ = device.empty() ? host_.messageText("audio1") : device;
+        if (device.empty() && !named.empty())
+            soundDeviceLabel_ += " (" + named + ")";
         soundInputOpen_ = env_.soundInput &&
                           env_.soundInput->open(host_.soundListener(), chunkFrames_, &capture_, device) != 0;
         if (!soundInputOpen_) {
@@ -246,6 +286,9 @@ int RecordingSession::start(const RecordSettings& settings, const std::string& f
                 soundFailed_ = false;
         }
     }
+    std::string soundFailure;
+    if (soundFailed_ && env_.soundInput)
+        soundFailure = soundDeviceLabel_ + ": " + env_.soundInput->lastError();
 
     trace_.clear();
     videoThreadHeld_ = env_.runVideoThread;
@@ -257,7 +300,8 @@ int RecordingSession::start(const RecordSettings& settings, const std::string& f
     }
 
     if (soundFailed_ && mainWindowVisible_)
-        host_.showMessage("audioErr2", host_.messageText("audioErr2"));
+        host_.showMessage("audioErr2", host_.messageText("audioErr2") +
+                                           (soundFailure.empty() ? std::string() : "\r\n" + soundFailure));
     return 1;
 }
 
@@ -278,19 +322,26 @@ int RecordingSession::stop()
     state_ = Stopped;
     wake_.notify();
 
-    if (!videoThread_.waitFor(kVideoThreadWaitMs)) {
+    // Both waits are bounded: a worker stuck in a call that never returns
+    // (a frozen X server) cannot hold the stop, and the file is finalised
+    // without it.
+    const bool videoEnded = videoThread_.waitFor(kVideoThreadWaitMs) != 0;
+    if (!videoEnded)
         ++stopWaitOverruns_;
-        videoThread_.join();
-    }
     videoThreadHeld_ = false;
-    if (!loopbackThread_.waitFor(kLoopbackThreadWaitMs)) {
+    const bool loopbackEnded = loopbackThread_.waitFor(kLoopbackThreadWaitMs) != 0;
+    if (!loopbackEnded)
         ++stopWaitOverruns_;
-        loopbackThread_.join();
+    if (!videoEnded || !loopbackEnded) {
+        abandonStuckWorkers();
+        return 1;
     }
 
     flushSound();
     uint32_t counted = 0, encoded = 0;
     bool outputFailed = false;
+    int files = -1;
+    std::string firstFile, lastFile;
     {
         SessionGuard g(lock_);
         counted = framesCounted_;
@@ -298,6 +349,7 @@ int RecordingSession::stop()
         if (output_) {
             output_->close(framesCounted_, framesPerSecond_);
             outputFailed = output_->failed();
+            files = output_->writtenFiles(&firstFile, &lastFile);
             output_.reset();
         }
     }
@@ -311,13 +363,74 @@ int RecordingSession::stop()
 
     if (exiting_)
         return 1;
-    const MessageLookup lookup = [this](const char* key) { return host_.messageText(key); };
-    lastEndMessage_ = endMessageText(encoded, counted, fileName_, usedRate, lookup);
+    if (endCause_.load() == EndCause::ScreenLost) {
+        std::string why;
+        env_.screen->connectionLost(&why);
+        host_.showMessage("xLost", formatWithTexts(host_.messageText("xLost"), {env_.screen->sourceName(), why}));
+    }
     if (outputFailed)
         host_.showMessage("fileErr", host_.messageText("fileErr"));
+    showEnd(encoded, counted, usedRate, files, firstFile, lastFile);
+    return 1;
+}
+
+void RecordingSession::showEnd(uint32_t encoded, uint32_t counted, int usedRate, int writtenFiles,
+                               const std::string& firstFile, const std::string& lastFile)
+{
+    const MessageLookup lookup = [this](const char* key) { return host_.messageText(key); };
+    // Numbered images exist only where something changed: name what was
+    // written, and never offer a file that is not there.
+    if (writtenFiles == 0) {
+        lastEndMessage_ = lookup("imgNone");
+        host_.showMessage("imgNone", lastEndMessage_);
+        return;
+    }
+    std::string shown = fileName_;
+    if (writtenFiles > 0)
+        shown = formatWithTexts(lookup("imgSaved"), {std::to_string(writtenFiles), firstFile, lastFile});
+    lastEndMessage_ = endMessageText(encoded, counted, shown, usedRate, lookup);
     if (host_.confirm(lastEndMessage_, host_.messageText("recEnd2"), ConfirmKind::YesNo) == ConfirmAnswer::Yes)
         host_.playRecording(fileName_, outputType_ == OutputImages);
-    return 1;
+}
+
+void RecordingSession::abandonStuckWorkers()
+{
+    abandoned_ = true;
+    // From here on the lock stays with this thread for good: the stuck worker,
+    // should its call ever return, stops at its next writer call or at the
+    // end of its loop, and never reaches the finalised file. The lock is
+    // re-entrant, so this thread keeps working with it.
+    lock_.lock();
+    flushSound();
+    uint32_t counted = framesCounted_, encoded = framesEncoded_;
+    int files = -1;
+    std::string firstFile, lastFile;
+    if (output_) {
+        output_->close(framesCounted_, framesPerSecond_);
+        files = output_->writtenFiles(&firstFile, &lastFile);
+    }
+    // What the worker may still be inside stays allocated: the writer and its
+    // coder, the grabber and the cursor (releasing them would also call into
+    // the frozen server). The process ends soon after.
+    (void)output_.release();
+    (void)grabber_.release();
+    (void)cursor_.release();
+    if (soundInputOpen_ && env_.soundInput) {
+        env_.soundInput->stop();
+        soundInputOpen_ = false;
+    }
+    videoThread_.abandon();
+    loopbackThread_.abandon();
+    trace_.write();
+    soundLevel_ = 0;
+    host_.stateChanged(Stopped);
+    const int usedRate = framesPerSecond_;
+    framesPerSecond_ = storedFramesPerSecond_;
+    if (exiting_)
+        return;
+    host_.showMessage("xStuck", formatWithTexts(host_.messageText("xStuck"),
+                                                {env_.screen ? env_.screen->sourceName() : std::string()}));
+    showEnd(encoded, counted, usedRate, files, firstFile, lastFile);
 }
 
 RecordingSession::Counters RecordingSession::counters()
@@ -367,6 +480,9 @@ void RecordingSession::videoThreadMain()
                 trace_.add(pacer.lastLatenessMs(), static_cast<uint32_t>(clock_->nowMs() - now), advance);
         }
     }
+    // Passes at once, unless the stop gave up on this thread (it then holds
+    // the lock for good, and the thread stops here).
+    { SessionGuard gate(lock_); }
     if (videoThreadHeld_.load())
         host_.postNotice(kNoticeVideoThreadEnded, 0);
 }
@@ -406,7 +522,19 @@ uint32_t RecordingSession::frameTick()
     // The current cursor shape; 0 (unknown) keeps the previous one.
     if (const uint64_t serial = env_.screen->cursorSerial())
         cursorSerial_ = serial;
-    if (!grabber_->capture(false))
+    const bool captured = grabber_->capture(false) != 0;
+    if (abandoned_.load()) {
+        SessionGuard gate(lock_); // the stop gave up on this thread: it stops here
+    }
+    // A screen whose server went away ends the recording through the normal
+    // stop, which finalises the file.
+    if (env_.screen->connectionLost(nullptr)) {
+        EndCause expected = EndCause::None;
+        if (endCause_.compare_exchange_strong(expected, EndCause::ScreenLost))
+            requestStopFromWorker();
+        return 0;
+    }
+    if (!captured)
         return 0; // a failed capture loses only this tick
 
     VideoFrameJob job;
@@ -451,13 +579,31 @@ void RecordingSession::onAudioChunk(AudioInput* input, AudioBuffer* buffer)
     input->requeueBuffer(buffer);
 }
 
-void RecordingSession::onAudioFailed(AudioInput*)
+void RecordingSession::onAudioFailed(AudioInput* input)
 {
     if (state_.load() == Stopped)
         return;
     soundFailed_ = true;
+    soundEnded_ = true;
+    {
+        // No sound comes any more: the video keeps its own clock, and the
+        // file's length is the time really recorded.
+        SessionGuard g(lock_);
+        if (output_)
+            output_->soundEnded();
+    }
+    const std::string why = input ? input->lastError() : std::string();
     if (mainWindowVisible_)
-        host_.showMessage("audioErr2", host_.messageText("audioErr2"));
+        host_.showMessage("devLost", formatWithTexts(host_.messageText("devLost"), {soundDeviceLabel_, why}));
+}
+
+void RecordingSession::onAudioMoved(AudioInput*, const std::string& device)
+{
+    if (state_.load() == Stopped)
+        return;
+    if (mainWindowVisible_)
+        host_.showMessage("devMoved", formatWithTexts(host_.messageText("devMoved"), {soundDeviceLabel_, device}));
+    soundDeviceLabel_ = device;
 }
 
 void RecordingSession::handleChunk(uint8_t* data, uint32_t bytes, bool fromDevice)
@@ -466,7 +612,7 @@ void RecordingSession::handleChunk(uint8_t* data, uint32_t bytes, bool fromDevic
     bool recording = state_.load() == Recording;
     if (recording) {
         SessionGuard g(lock_);
-        recording = framesCounted_ > 0 && output_ && compressor_;
+        recording = output_ && compressor_ && (framesCounted_ > 0 || output_->takesSoundBeforeFirstFrame());
     }
     if (!recording) {
         // Sound before the first frame or during a pause is not stored; the
@@ -492,9 +638,45 @@ void RecordingSession::handleChunk(uint8_t* data, uint32_t bytes, bool fromDevic
     }
 
     soundLevel_ = soundLevel(data, bytes);
+
+    // A sound that starts late (a device that takes seconds to deliver its
+    // first sound) is put at its real time behind silence, rather than
+    // pulling the video clock back over the pictures already written.
+    uint64_t silence = 0;
+    if (compressor_->isAac()) {
+        SessionGuard g(lock_);
+        silence = lateStartSilenceBytes(now, bytes);
+    }
+    if (silence > 0) {
+        std::vector<uint8_t> quiet(std::min<uint64_t>(silence, chunkFrames_ * capture_.blockAlign), 0);
+        for (uint64_t left = silence; left > 0;) {
+            const uint32_t piece = static_cast<uint32_t>(std::min<uint64_t>(left, quiet.size()));
+            std::fill(quiet.begin(), quiet.end(), 0);
+            encodeAndStore(quiet.data(), piece, now, false);
+            left -= piece;
+        }
+    }
+    encodeAndStore(data, bytes, now, true);
+}
+
+uint64_t RecordingSession::lateStartSilenceBytes(uint64_t now, uint32_t bytes) const
+{
+    if (sound_.audioBytes != 0 || soundFed_.load())
+        return 0;
+    const int64_t elapsed = static_cast<int64_t>(now) - startTick_;
+    const int64_t bufferMs = static_cast<int64_t>(audioMsForBytes(bytes, sound_.bytesPerSecond));
+    const int64_t gapMs = elapsed - bufferMs;
+    if (gapMs <= kAudioPullBackMs)
+        return 0;
+    const uint64_t frameBytes = aacChunkBytes(sound_.channels);
+    const uint64_t gapBytes = mulDivU64(static_cast<uint64_t>(gapMs), sound_.bytesPerSecond, 1000);
+    return gapBytes / frameBytes * frameBytes;
+}
+
+void RecordingSession::encodeAndStore(uint8_t* data, uint32_t bytes, uint64_t now, bool pullBack)
+{
     if (bytes > 0)
         soundFed_ = true;
-
     const int compressed = compressor_->encode(data, audioOutBuffer_.data(), static_cast<int>(bytes),
                                                static_cast<int>(audioOutBuffer_.size()));
     const bool aac = compressor_->isAac();
@@ -507,7 +689,8 @@ void RecordingSession::handleChunk(uint8_t* data, uint32_t bytes, bool fromDevic
     sound_.audioMs = audioMsForBytes(sound_.audioBytes + bytes, sound_.bytesPerSecond);
     if (!walkFrames)
         sound_.audioBytes += bytes;
-    startTick_ = pullBackStartTick(now, startTick_, sound_.audioMs);
+    if (pullBack)
+        startTick_ = pullBackStartTick(now, startTick_, sound_.audioMs);
     if (!walkFrames) {
         if (compressed > 0 && output_->takesSound())
             output_->soundMp3(audioOutBuffer_.data(), static_cast<size_t>(compressed), sound_.audioMs);
@@ -545,7 +728,7 @@ void RecordingSession::flushSound()
         return;
     {
         SessionGuard g(lock_);
-        if (framesCounted_ == 0 || !output_->takesSound())
+        if (!output_->takesSound() || (framesCounted_ == 0 && !output_->takesSoundBeforeFirstFrame()))
             return;
     }
     // The encoder keeps back a partial chunk and, for AAC, the last 2048
@@ -580,6 +763,7 @@ void RecordingSession::loopbackThreadMain()
         if (pacer.sleepAfterMs() > 0)
             clock_->sleepMs(pacer.sleepAfterMs());
     }
+    { SessionGuard gate(lock_); } // see videoThreadMain
 }
 
 void RecordingSession::onStatusTimer()

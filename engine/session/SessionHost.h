@@ -46,6 +46,9 @@ public:
     virtual ConfirmAnswer confirm(const std::string& text, const std::string& caption, ConfirmKind kind) = 0;
     // The modal countdown before recording; returns when it has closed.
     virtual void showCountdown() = 0;
+    // After showCountdown: the user interrupted it (Ctrl+C, Escape), so the
+    // recording must not start. The session then removes the file it opened.
+    virtual bool countdownCancelled() { return false; }
 
     // Status while a recording exists (once a second, and at state changes):
     // elapsed text, tray icon id, and the latest sound level (0..32767).

@@ -151,6 +151,7 @@ int CMp4mux::OpenImpl(const char* path, int width, int height, int sample_rate, 
 
     write_pos = 0;
     video_time = audio_time = 0;
+    audio_ended = false;
     video_samples = audio_samples = sync_samples = 0;
     audio_bytes = 0;
     audio_delay_samples = audio_delay_ms = 0;
@@ -250,10 +251,15 @@ int CMp4mux::WriteVideo(const char* sample, int size, unsigned long duration, in
         return 0;
 
     // Keep the video clock within 500 ms of the sound, which is the master.
+    // A picture runs ahead of the sound by where it starts: its end lies a
+    // whole frame period in the future, and at 2 frames per second that
+    // period alone is 500 ms, so judging by the end squeezed pictures that
+    // were exactly in time. Once the sound has ended for good, there is no
+    // master to follow.
     uint32_t dur = clampDuration(duration);
-    if (audio_time > 0) {
+    if (audio_time > 0 && !audio_ended) {
         const double end = video_time + dur;
-        if (end > audio_time + 500)
+        if (video_time > audio_time + 500)
             dur >>= 1;
         else if (end < audio_time)
             dur = uint32_t(audio_time - video_time);
@@ -474,6 +480,7 @@ int CMp4mux::ReOpen()
     const int sample_rate = int(t.sample_rate);
     const int channels = int(t.channels);
     const uint32_t delay = audio_delay_samples;
+    const bool ended = audio_ended;
     uint8_t sps[kMp4ParamSetMax];
     uint8_t pps[kMp4ParamSetMax];
     const uint32_t sps_len = t.sps_len;
@@ -492,6 +499,7 @@ int CMp4mux::ReOpen()
     // there must skip the same amount to stay in sync.
     if (delay)
         SetAudioEncoderDelay(delay);
+    audio_ended = ended;
     return 1;
 }
 
