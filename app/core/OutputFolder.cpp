@@ -44,6 +44,10 @@ OutputFolderChoice chooseOutputFolder(const std::string& stored, const std::stri
 {
     OutputFolderChoice c;
     c.folder = withSlash(defaultFolder);
+    // The default is where recordings go whenever the stored folder is not
+    // used; it must exist then (a failure shows when the file is created).
+    std::error_code ec;
+    std::filesystem::create_directories(c.folder, ec);
     if (stored.empty())
         return c;
     // A path that does not start at the root would land wherever the program

@@ -25,8 +25,8 @@ struct OutputFolderChoice {
 };
 
 // Takes the stored folder when it is an absolute path that can be written
-// into, else the default folder (created when missing). An empty stored value
-// is the default, with no problem to report.
+// into, else the default folder. Either is created when missing. An empty
+// stored value is the default, with no problem to report.
 OutputFolderChoice chooseOutputFolder(const std::string& stored, const std::string& defaultFolder);
 
 } // namespace quillet

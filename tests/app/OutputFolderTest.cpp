@@ -28,8 +28,10 @@ TEST(OutputFolder, StoredFoldersThatCannotBeUsedFallBackToTheDefault)
     EXPECT_FALSE(fs::exists(root / "mine" / kFolderWriteTestFile)) << "the write test cleans up";
 
     // Another system's folder and relative paths never create folders here.
+    fs::remove_all(def);
     for (const char* bad : {"d:\\Screen\\", "Screen/", "./out"}) {
         c = chooseOutputFolder(bad, def);
+        EXPECT_TRUE(fs::is_directory(def)) << "the default is there to record into";
         EXPECT_EQ(c.problem, OutputFolderChoice::NotAbsolute) << bad;
         EXPECT_EQ(c.folder, def + "/") << bad;
         EXPECT_EQ(c.stored, bad);

@@ -19,74 +19,19 @@
 #include <thread>
 #include <vector>
 
-#include "tests/engine/session/SessionTestSupport.h"
-
-extern char** environ;
+#include "tests/engine/session/CliTestSupport.h"
 
 namespace quillet {
 namespace {
 
+using test::cli;
 using test::commandOutput;
 using test::probe;
+using test::run;
+using test::spawn;
+using test::tempFolder;
 using test::toneEnergy;
-
-bool desktopPresent()
-{
-    return std::getenv("DISPLAY") && std::system("xdpyinfo >/dev/null 2>&1") == 0 &&
-           std::system("pactl info >/dev/null 2>&1") == 0 && std::system("ffprobe -version >/dev/null 2>&1") == 0;
-}
-
-#define REQUIRE_DESKTOP()                                                                  \
-    do {                                                                                   \
-        if (!desktopPresent())                                                             \
-            GTEST_SKIP() << "needs DISPLAY, a PulseAudio server and ffmpeg (test-env.sh)"; \
-    } while (0)
-
-std::string cli() { return "./quillet-cli"; }
-
-std::string tempFolder()
-{
-    char pattern[] = "/tmp/quillet-cli-XXXXXX";
-    const char* dir = mkdtemp(pattern);
-    return dir ? std::string(dir) + "/" : std::string("/tmp/");
-}
-
-// Runs a shell command; returns its exit code and output (stdout + stderr).
-int run(const std::string& cmd, std::string* output)
-{
-    *output = commandOutput(cmd + " 2>&1; echo \"@rc=$?\"");
-    const size_t at = output->rfind("@rc=");
-    if (at == std::string::npos)
-        return -1;
-    const int rc = std::atoi(output->c_str() + at + 4);
-    output->resize(at);
-    return rc;
-}
-
-pid_t spawn(const std::vector<std::string>& args)
-{
-    std::vector<char*> argv;
-    for (const std::string& a : args)
-        argv.push_back(const_cast<char*>(a.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, 1, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, 2, "/dev/null", O_WRONLY, 0);
-    if (posix_spawn(&pid, argv[0], &fa, nullptr, argv.data(), environ) != 0)
-        pid = -1;
-    posix_spawn_file_actions_destroy(&fa);
-    return pid;
-}
-
-int waitExit(pid_t pid)
-{
-    int status = 0;
-    waitpid(pid, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
+using test::waitExit;
 
 std::vector<int16_t> decodeSound(const std::string& file)
 {

@@ -334,6 +334,125 @@ TEST(RecordingSession, SoundIsTheMasterClock)
     EXPECT_FALSE(rig.audio.running());
 }
 
+TEST(RecordingSession, ASoundThatStartsLateIsPutAtItsRealTime)
+{
+    // The device's first sound comes 2 s into the recording: the sound track
+    // starts with silence up to it, instead of the video clock being pulled
+    // back over two seconds of pictures already written.
+    SoundRig rig;
+    auto s = rig.make();
+    ASSERT_EQ(rig.start(*s), 1);
+    const int64_t anchor = s->counters().startTick;
+    rig.run(*s, 2000);
+    s->onAudioChunk(&rig.audio, rig.audio.fill(1000));
+    const auto c = s->counters();
+    EXPECT_EQ(c.startTick, anchor);
+    // 1840 ms of silence in whole 32-ms frames (1824), then the 160 ms buffer.
+    EXPECT_EQ(c.audioMs, 1824u + 160u);
+    ASSERT_FALSE(rig.log->aacEnds.empty());
+    EXPECT_EQ(rig.log->aacEnds.front(), 32u);
+    EXPECT_EQ(rig.log->aacEnds.back(), 1984u);
+    for (uint32_t d : rig.log->aacDurations)
+        EXPECT_EQ(d, 32u);
+    s->stop();
+}
+
+TEST(RecordingSession, WritersThatTakeItGetSoundBeforeTheFirstPicture)
+{
+    // At 2 frames per second the first picture comes half a second in; its
+    // sound is kept for a writer whose track starts with the recording.
+    SoundRig rig;
+    rig.settings.framesPerSecond = 2;
+    rig.log->soundBeforeFirstFrame = true;
+    auto s = rig.make();
+    ASSERT_EQ(rig.start(*s), 1);
+    rig.clock.now += 170;
+    s->onAudioChunk(&rig.audio, rig.audio.fill(1000));
+    EXPECT_EQ(rig.log->aacEnds.size(), 5u);
+    EXPECT_EQ(s->counters().framesCounted, 0u);
+    s->stop();
+}
+
+TEST(RecordingSession, ALostSoundDeviceLeavesTheVideoItsOwnClock)
+{
+    SoundRig rig;
+    auto s = rig.make();
+    ASSERT_EQ(rig.start(*s), 1);
+    rig.run(*s, 200);
+    s->onAudioChunk(&rig.audio, rig.audio.fill(1000));
+    s->onAudioFailed(&rig.audio);
+    EXPECT_EQ(rig.host.messages, std::vector<std::string>{"devLost"});
+    EXPECT_EQ(rig.log->soundEndedCalls, 1);
+    const int64_t anchor = s->counters().startTick;
+    rig.run(*s, 3000);
+    // Every slot of the 3.2 s is there, 15 per second: the stopped sound
+    // clock (160 ms) pulls nothing back.
+    EXPECT_EQ(s->counters().startTick, anchor);
+    EXPECT_EQ(s->counters().framesCounted, 48u);
+    s->stop();
+}
+
+TEST(RecordingSession, AnInterruptedCountdownLeavesNoFile)
+{
+    Rig rig;
+    rig.settings.outputFileName = "/tmp/quillet-cancel-" + std::to_string(getpid()) + ".mp4";
+    std::FILE* f = std::fopen(rig.settings.outputFileName.c_str(), "w"); // as the writer's open would
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+    rig.host.cancelCountdown = true;
+    auto s = rig.make();
+    EXPECT_EQ(rig.start(*s), 0);
+    EXPECT_TRUE(s->lastStartCancelled());
+    EXPECT_EQ(s->state(), RecordingSession::Stopped);
+    EXPECT_EQ(rig.log->closes, 1);
+    EXPECT_FALSE(std::filesystem::exists(rig.settings.outputFileName));
+    EXPECT_EQ(rig.host.messages, std::vector<std::string>{"recCancel"});
+    EXPECT_TRUE(rig.host.confirmTexts.size() == 1) << "no end message";
+    EXPECT_EQ(rig.screen.picture().bits, nullptr) << "the grabber was released";
+    // The next start is a normal one.
+    rig.host.cancelCountdown = false;
+    EXPECT_EQ(rig.start(*s), 1);
+    EXPECT_FALSE(s->lastStartCancelled());
+    s->stop();
+    std::filesystem::remove(rig.settings.outputFileName);
+}
+
+TEST(RecordingSession, ALostScreenEndsTheRecordingThroughTheStop)
+{
+    Rig rig;
+    auto s = rig.make();
+    ASSERT_EQ(rig.start(*s), 1);
+    rig.run(*s, 500);
+    const uint32_t frames = s->counters().framesCounted;
+    rig.screen.loseConnection();
+    rig.run(*s, 200);
+    EXPECT_EQ(s->counters().framesCounted, frames);
+    EXPECT_EQ(s->state(), RecordingSession::Paused);
+    EXPECT_EQ(rig.host.commands, std::vector<int>{kCommandStop}) << "asked once";
+    EXPECT_EQ(s->stop(), 1);
+    EXPECT_EQ(rig.log->closes, 1);
+    ASSERT_EQ(rig.host.messages, std::vector<std::string>{"xLost"});
+}
+
+TEST(RecordingSession, ImageRecordingsNameWhatTheyWrote)
+{
+    Rig rig;
+    rig.log->files = 0;
+    auto s = rig.make();
+    ASSERT_EQ(rig.start(*s), 1);
+    rig.run(*s, 300);
+    s->stop();
+    // Nothing written: said so, and no file is offered.
+    EXPECT_EQ(rig.host.messages, std::vector<std::string>{"imgNone"});
+    EXPECT_EQ(rig.host.confirmTexts.size(), 1u);
+    rig.log->files = 3;
+    ASSERT_EQ(rig.start(*s), 1);
+    rig.run(*s, 300);
+    s->stop();
+    ASSERT_EQ(rig.host.confirmTexts.size(), 3u);
+    EXPECT_EQ(rig.host.confirmTexts.back(), "<RecEnd><imgSaved><FPS>");
+}
+
 TEST(RecordingSession, StaleBuffersAfterStopAreIgnored)
 {
     SoundRig rig;

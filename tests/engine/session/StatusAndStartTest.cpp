@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 
+#include "engine/session/FileProblem.h"
 #include "engine/session/StartRules.h"
 #include "engine/session/StatusText.h"
 
@@ -112,6 +117,26 @@ TEST(StartTexts, ConfirmationAndEndMessageComposeLanguageTexts)
     // The end names the rate the recording ran at.
     EXPECT_EQ(endMessageText(50, 100, "x.mp4", 25, lookup), "Done: x.mp4\nRate: 25/s");
     EXPECT_EQ(endMessageText(49, 100, "x.mp4", 15, lookup), "Slow 49%. Done: x.mp4\nRate: 15/s");
+}
+
+TEST(StartTexts, AFileThatCannotBeCreatedSaysWhy)
+{
+    const std::map<std::string, std::string> texts = {
+        {"errNoFolder", "no folder %s"}, {"errDenied", "denied %s (%s)"}, {"errCreate", "cannot create %s (%s)"}};
+    const MessageLookup lookup = [&](const char* key) { return texts.at(key); };
+    const std::filesystem::path root =
+        std::filesystem::temp_directory_path() / ("quillet_fp_" + std::to_string(getpid()));
+    std::filesystem::remove_all(root);
+    std::filesystem::create_directories(root / "dir");
+    std::ofstream(root / "plain") << "x";
+    const std::string r = root.string();
+    EXPECT_EQ(fileProblemText(r + "/missing/a.mp4", lookup), "no folder " + r + "/missing/");
+    EXPECT_EQ(fileProblemText(r + "/plain/a.mp4", lookup), "cannot create " + r + "/plain/a.mp4 (Not a directory)");
+    EXPECT_EQ(fileProblemText(r + "/dir/a.mp4", lookup), "") << "creatable: another cause";
+    EXPECT_FALSE(std::filesystem::exists(root / "dir" / "a.mp4")) << "the check leaves nothing";
+    std::filesystem::create_directories(root / "dir" / "sub.mp4");
+    EXPECT_EQ(fileProblemText(r + "/dir/sub.mp4", lookup), "cannot create " + r + "/dir/sub.mp4 (Is a directory)");
+    std::filesystem::remove_all(root);
 }
 
 TEST(StartTexts, DefaultNameCarriesTheDateAndExtension)
