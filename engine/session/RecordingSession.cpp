@@ -461,7 +461,19 @@ void RecordingSession::requestStopFromWorker()
 
 void RecordingSession::videoThreadMain()
 {
-    VideoPacer pacer(framesPerSecond_, clock_->nowMs());
+    // The ticks keep the recording's own time: anchored where frame slot 0
+    // begins, the first tick still fires at once and its lateness (the time
+    // the start took since then) is absorbed like any other, so later ticks
+    // fall on the slots' own times. There a tick a few milliseconds early or
+    // late rounds to the same slot, and a picture's stamp is when it was
+    // taken; ticks anchored anywhere else sit nearer a rounding edge.
+    int64_t anchor = 0;
+    {
+        SessionGuard g(lock_);
+        anchor = startTick_;
+    }
+    const uint64_t now0 = clock_->nowMs();
+    VideoPacer pacer(framesPerSecond_, anchor > 0 && static_cast<uint64_t>(anchor) <= now0 ? anchor : now0);
     while (state_.load() != Stopped) {
         const uint64_t now = clock_->nowMs();
         if (!pacer.due(now)) {
