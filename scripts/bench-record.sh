@@ -33,41 +33,10 @@ if [ -z "${QUILLET_BENCH_INNER:-}" ]; then
 fi
 
 work=$(mktemp -d /tmp/quillet-bench.XXXXXX)
-pids=()
-stop_scene() { for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done; pids=(); }
 trap 'stop_scene; rm -rf "$work"' EXIT
+# shellcheck source=scripts/bench-scene.sh
+source "$repo/scripts/bench-scene.sh"
 
-# The scrolling text: 200 lines of code-like words from a fixed generator, so
-# every run and every machine scrolls the same page.
-awk 'BEGIN {
-  split("int const return if for while static void uint8_t size_t auto std::vector frame picture width height stride {} ();", w, " ");
-  x = 7;
-  for (i = 0; i < 200; i++) {
-    x = (x * 69069 + 1) % 4294967296; n = 3 + x % 9;
-    x = (x * 69069 + 1) % 4294967296; line = substr("                ", 1, (x % 4) * 4);
-    for (j = 0; j < n; j++) { x = (x * 69069 + 1) % 4294967296; line = line w[1 + x % 19] " " }
-    print line
-  }
-}' >"$work/page.txt"
-font=$(fc-match -f '%{file}' 'DejaVu Sans Mono' 2>/dev/null || true)
-
-start_scene() {
-  xsetroot -solid '#3a4a5a'
-  if [ "$1" = busy ]; then
-    # A playing video region and a window of text scrolling at 50 pixels a
-    # second over a still desktop.
-    ffplay -loglevel quiet -an -noborder -left 200 -top 150 -f lavfi -i 'testsrc2=s=640x360:r=25' &
-    pids+=($!)
-    ffplay -loglevel quiet -an -noborder -left 900 -top 600 -f lavfi \
-      -i "color=c=white:s=800x300:r=25,drawtext=fontfile=$font:textfile=$work/page.txt:expansion=none:fontsize=14:fontcolor=black:x=8:y=8-t*50" &
-    pids+=($!)
-    sleep 1.5
-  fi
-}
-
-# CPU seconds (user + system) of a command, from /proc accounting of its
-# process tree via GNU time.
-cpu_of() { /usr/bin/time -f '%U %S' -o "$work/time" "$@" >"$work/out" 2>&1 || true; awk '{print $1 + $2}' "$work/time"; }
 
 # The x264 parameters of Quillet's H.264 wrapper, as ffmpeg options.
 x264_opts() {

@@ -12,7 +12,7 @@ namespace quillet::cli {
 int runDevices(int, char**)
 {
     const AppPaths paths = AppPaths::detect();
-    Language language(paths.languageFolder);
+    Language language(paths.languageFolder, paths.languageSelectionFile);
     language.load();
 
     AudioSystemInfo info;

@@ -98,7 +98,7 @@ int runRecord(int argc, char** argv)
     const AppPaths paths = AppPaths::detect();
     paths.createSettingsFolder();
     SettingsFile settings(paths.settingsFile, paths.defaultOutputFolder);
-    Language language(paths.languageFolder);
+    Language language(paths.languageFolder, paths.languageSelectionFile);
     language.load();
 
     installSignals();

@@ -34,7 +34,7 @@ int runSelfCheck(int, char**)
     const AppPaths paths = AppPaths::detect();
     paths.createSettingsFolder();
     SettingsFile settings(paths.settingsFile, paths.defaultOutputFolder);
-    Language lang(paths.languageFolder);
+    Language lang(paths.languageFolder, paths.languageSelectionFile);
     lang.load();
 
     // The source index is judged against the sources there really are; with

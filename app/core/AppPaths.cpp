@@ -112,6 +112,9 @@ AppPaths AppPaths::detect()
     p.settingsFile = p.settingsFolder + "Data.ini";
     p.languageFolder = p.executableFolder + "Language/";
     p.languageSelectionFile = p.languageFolder + "sel.ini";
+    std::error_code ec;
+    if (fs::is_directory(p.languageFolder, ec) && ::access(p.languageFolder.c_str(), W_OK) != 0)
+        p.languageSelectionFile = p.settingsFolder + "sel.ini";
     p.defaultOutputFolder = p.videosFolder + "Screen/";
     return p;
 }

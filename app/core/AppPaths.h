@@ -11,7 +11,9 @@ struct AppPaths {
     std::string settingsFolder;   // documents + "OrvikClass/"
     std::string settingsFile;     // settingsFolder + "Data.ini"
     std::string languageFolder;   // executableFolder + "Language/"
-    std::string languageSelectionFile; // languageFolder + "sel.ini"
+    // languageFolder + "sel.ini"; settingsFolder + "sel.ini" when the user may
+    // not write the language folder (an installed program).
+    std::string languageSelectionFile;
     std::string defaultOutputFolder;   // videos + "Screen/"
 
     // Fills every field from the environment (HOME, XDG_CONFIG_HOME and the

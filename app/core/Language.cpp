@@ -7,6 +7,15 @@ namespace quillet {
 
 Language::Language(std::string languageFolder) : folder_(std::move(languageFolder))
 {
+    selectionFile_ = folder_ + "sel.ini";
+    filePath_ = folder_ + fileName_;
+}
+
+Language::Language(std::string languageFolder, std::string selectionFile)
+    : folder_(std::move(languageFolder)), selectionFile_(std::move(selectionFile))
+{
+    if (selectionFile_.empty())
+        selectionFile_ = folder_ + "sel.ini";
     filePath_ = folder_ + fileName_;
 }
 
@@ -18,8 +27,10 @@ bool Language::isPlainFileName(const std::string& name)
 
 void Language::load()
 {
-    ProfileStore sel(folder_ + "sel.ini");
-    std::string name = sel.getString(kSelectionSection, kSelectionKey, kDefaultFile);
+    std::string name;
+    if (!ProfileStore(selectionFile_).find(kSelectionSection, kSelectionKey, &name) &&
+        !ProfileStore(folder_ + "sel.ini").find(kSelectionSection, kSelectionKey, &name))
+        name = kDefaultFile;
     cutToLimit(&name);
     // The selection file is outside input: a name with a path in it must not
     // make the program read files outside the language folder.
@@ -31,7 +42,7 @@ void Language::load()
 
 int Language::writeSelection(const std::string& fileName) const
 {
-    ProfileStore sel(folder_ + "sel.ini");
+    ProfileStore sel(selectionFile_);
     return sel.writeString(kSelectionSection, kSelectionKey, fileName);
 }
 

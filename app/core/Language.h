@@ -23,6 +23,10 @@ public:
     Language() = default;
     // languageFolder ends with '/'.
     explicit Language(std::string languageFolder);
+    // With the active language recorded in selectionFile rather than in the
+    // folder's "sel.ini" (an installed program's folder is not the user's to
+    // write); while selectionFile names none, the folder's "sel.ini" counts.
+    Language(std::string languageFolder, std::string selectionFile);
 
     // Reads the active file name from the selection file. A missing selection,
     // or a name that is not a plain file name, gives "english.ini".
@@ -61,6 +65,7 @@ private:
     std::string read(const std::string& section, const std::string& key, const char* builtin) const;
 
     std::string folder_;
+    std::string selectionFile_;
     std::string fileName_ = kDefaultFile;
     std::string filePath_;
 };

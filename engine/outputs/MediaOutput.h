@@ -73,6 +73,18 @@ public:
                           int count) = 0;
     // One captured buffer's MP3 output, ending at endMs.
     virtual void soundMp3(const uint8_t* data, size_t length, uint64_t endMs) = 0;
+    // The same with the PCM byte count the buffer held. Returns the frames
+    // the writer showed to keep the sound in its place (SWF shows one when no
+    // picture came since the previous buffer); they count as recorded frames.
+    virtual uint32_t soundMp3Buffer(const uint8_t* data, size_t length, uint32_t pcmBytes, uint64_t endMs)
+    {
+        (void)pcmBytes;
+        soundMp3(data, length, endMs);
+        return 0;
+    }
+    // Display-list depths taken since the last key frame (SWF); the key-frame
+    // decision forces a key frame before they reach the cursor's depth.
+    virtual uint32_t placedImageCount() const { return 0; }
     // Finalises the file. framesCounted and fps give the duration.
     virtual int close(uint32_t framesCounted, int framesPerSecond) = 0;
     // The writer reported a failure (disk full, ...) since open.

@@ -23,6 +23,7 @@
 #include "engine/session/SessionClock.h"
 #include "engine/session/StartRules.h"
 #include "engine/session/StatusText.h"
+#include "engine/session/SwfPacing.h"
 
 namespace quillet {
 namespace {
@@ -199,7 +200,12 @@ int RecordingSession::start(const RecordSettings& settings, const std::string& f
         return fail("startErr");
 
     cursor_ = std::make_unique<CursorOverlay>(*env_.screen);
-    cursor_->setScale(1, 1);
+    // Where the cursor travels beside the picture, its position is scaled as
+    // the picture is; burnt in, it is drawn before scaling.
+    if (outputType_ == OutputSwf)
+        cursor_->setScale(grabber_->width(), grabber_->captureWidth());
+    else
+        cursor_->setScale(1, 1);
     cursor_->setArea(grabber_->captureArea());
     cursorSerial_ = 0;
 
@@ -509,9 +515,16 @@ uint32_t RecordingSession::frameTick()
     bool key = false;
     {
         SessionGuard g(lock_);
-        const SlotDecision d = decideFrameSlots(now, startTick_, framesCounted_, framesPerSecond_);
+        SlotDecision d = decideFrameSlots(now, startTick_, framesCounted_, framesPerSecond_);
         if (d.kind == SlotDecision::ReAnchor)
             startTick_ = d.newStartTick;
+        else if (outputType_ == OutputSwf &&
+                 swfSoundClockRules(sound_.audioMs, static_cast<int64_t>(now) - startTick_, soundFailed_)) {
+            bool held = false;
+            d = swfSoundClockSlots(sound_.audioMs, framesCounted_, framesPerSecond_, &held);
+            if (held)
+                ++framesSinceKey_;
+        }
         if (d.kind != SlotDecision::Frame)
             return 0;
         counted = framesCounted_;
@@ -522,6 +535,7 @@ uint32_t RecordingSession::frameTick()
         in.bytesSinceKey = bytesSinceKey_;
         in.framesSinceKey = framesSinceKey_;
         in.framesPerSecond = framesPerSecond_;
+        in.placedImageCount = output_->placedImageCount();
         key = isKeyFrame(in);
         if (key) {
             framesSinceKey_ = 0;
@@ -705,7 +719,8 @@ void RecordingSession::encodeAndStore(uint8_t* data, uint32_t bytes, uint64_t no
         startTick_ = pullBackStartTick(now, startTick_, sound_.audioMs);
     if (!walkFrames) {
         if (compressed > 0 && output_->takesSound())
-            output_->soundMp3(audioOutBuffer_.data(), static_cast<size_t>(compressed), sound_.audioMs);
+            framesCounted_ += output_->soundMp3Buffer(audioOutBuffer_.data(), static_cast<size_t>(compressed), bytes,
+                                                      sound_.audioMs);
         return;
     }
     storeAacRecords(compressed);

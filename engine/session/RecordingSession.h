@@ -59,7 +59,7 @@ public:
 
     // Message key (and built-in text) used when the chosen type has no writer.
     static constexpr const char* kTypeUnavailableKey = "typeErr";
-    static constexpr const char* kTypeUnavailableText = "暂不支持录制这种格式, 请选择 MP4, FLV 或图片 (jpg/png).";
+    static constexpr const char* kTypeUnavailableText = "暂不支持录制这种格式, 请选择 MP4, FLV, SWF 或图片 (jpg/png).";
 
     RecordingSession(SessionHost& host, SessionEnvironment env);
     ~RecordingSession();

@@ -55,8 +55,9 @@ TEST(LanguageFiles, BothLanguagesHaveTheSamePlacesInEveryMessage)
     for (int i = 0; i < count; ++i) {
         const std::string e = places(en.getString("MSG", keys[i], ""));
         EXPECT_EQ(e, places(zh.getString("MSG", keys[i], ""))) << keys[i];
-        if (const char* builtin = builtinMessage(keys[i]))
+        if (const char* builtin = builtinMessage(keys[i])) {
             EXPECT_EQ(e, places(builtin)) << keys[i] << " (built-in text)";
+        }
     }
 }
 

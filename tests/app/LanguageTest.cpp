@@ -93,6 +93,28 @@ TEST_F(LanguageTest, SelectionFileChoosesAndRecordsTheLanguage)
     EXPECT_EQ(again.fileName(), "english.ini") << "a path in the selection file is refused";
 }
 
+TEST_F(LanguageTest, ChoiceKeptOutsideAnInstalledLanguageFolder)
+{
+    // The shipped folder's sel.ini names the default until the user chooses.
+    write("chinese.ini", "[MSG]\nstart=开始录制\n");
+    write("sel.ini", "[Quillet]\nLanguage=chinese.ini\n");
+    const std::string own = dir_.string() + "/user-sel.ini";
+    Language lang(folder_, own);
+    lang.load();
+    EXPECT_EQ(lang.fileName(), "chinese.ini");
+
+    EXPECT_EQ(lang.switchTo("english.ini"), 1);
+    Language again(folder_, own);
+    again.load();
+    EXPECT_EQ(again.fileName(), "english.ini") << "the user's own choice wins";
+    std::ifstream shipped(folder_ + "sel.ini");
+    std::string text((std::istreambuf_iterator<char>(shipped)), {});
+    EXPECT_NE(text.find("chinese.ini"), std::string::npos) << "the shipped folder is left alone";
+    EXPECT_EQ(again.writeSelection("chinese.ini"), 1);
+    again.load();
+    EXPECT_EQ(again.fileName(), "chinese.ini");
+}
+
 TEST_F(LanguageTest, MissingFolderGivesBuiltInTexts)
 {
     Language lang(folder_ + "nowhere/");

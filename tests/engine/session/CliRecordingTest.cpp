@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "tests/engine/session/CliTestSupport.h"
+#include "tests/mux/SwfTestReader.h"
 
 namespace quillet {
 namespace {
@@ -122,6 +123,49 @@ TEST(CliRecording, Mp4AndFlvCarryTheScreenAndTheComputerSound)
         EXPECT_NE(out.find("file: " + file), std::string::npos) << out;
         expectPlayable(file, 6, 10, true);
     }
+}
+
+TEST(CliRecording, SwfCarriesTheScreenAndTheComputerSound)
+{
+    REQUIRE_DESKTOP();
+    const std::string source = computerSoundIndex();
+    ASSERT_FALSE(source.empty());
+    Scene scene(12);
+    const std::string file = scene.folder + "rec.swf";
+    std::string out;
+    ASSERT_EQ(run(cli() + " record -o " + file + " --seconds 6 --fps 15 --quality 2 --area 0,0,640,480 --sound on" +
+                      " --source " + source + " --no-countdown -y",
+                  &out),
+              0)
+        << out;
+    test::SwfFile f;
+    ASSERT_TRUE(f.load(file));
+    EXPECT_TRUE(f.wellFormed);
+    EXPECT_EQ(f.length, f.bytes.size());
+    EXPECT_EQ(f.frameRate, 12 * 256) << "SWF records at most 12 frames per second";
+    EXPECT_EQ(f.frameCount, f.count(1));
+    EXPECT_GE(f.frameCount, 6 * 12 * 0.95);
+    EXPECT_LE(f.frameCount, 6 * 12 * 1.05 + 2);
+    EXPECT_GT(f.count(82), 0) << "player mode carries its player";
+    // The test server's first read of a monitor stalls (up to two seconds
+    // here) and that sound is lost; from the first sound block on, every
+    // frame carries one frame of sound.
+    int framesBeforeSound = 0, blocks = 0;
+    for (const test::SwfTag& t : f.tags) {
+        framesBeforeSound += t.code == 1 && blocks == 0;
+        blocks += t.code == 19;
+    }
+    EXPECT_LE(framesBeforeSound, 30) << "the sound started late";
+    const int framesWithSound = f.frameCount - framesBeforeSound;
+    EXPECT_GE(blocks, framesWithSound - 1);
+    EXPECT_LE(blocks, framesWithSound + 1);
+    // ffmpeg reads the stream sound: its length and the tone.
+    const std::vector<int16_t> pcm = decodeSound(file);
+    const double soundSeconds = double(pcm.size()) / 32000;
+    EXPECT_GE(soundSeconds, framesWithSound / 12.0 * 0.95) << file;
+    EXPECT_LE(soundSeconds, framesWithSound / 12.0 * 1.05 + 0.2) << file;
+    const std::vector<int16_t> body(pcm.begin() + std::min<size_t>(pcm.size(), 16000), pcm.end());
+    EXPECT_GT(toneEnergy(body, 1000, 32000), 100 * toneEnergy(body, 2500, 32000)) << file;
 }
 
 TEST(CliRecording, PausedTimeIsLeftOut)
