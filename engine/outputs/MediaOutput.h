@@ -90,10 +90,6 @@ public:
     // The writer reported a failure (disk full, ...) since open.
     virtual bool failed() const = 0;
 
-    // Whether sound may come before the first picture. Such a writer's sound
-    // starts with the recording (as its first picture does), instead of with
-    // the first picture, which at 2 frames per second comes half a second in.
-    virtual bool takesSoundBeforeFirstFrame() const { return false; }
     // The sound stopped for good (its device went away); the video keeps its
     // own clock from now on. Called with the lock held.
     virtual void soundEnded() {}

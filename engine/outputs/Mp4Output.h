@@ -21,8 +21,6 @@ public:
     void soundMp3(const uint8_t*, size_t, uint64_t) override {} // MP4 takes only AAC
     int close(uint32_t framesCounted, int framesPerSecond) override;
     bool failed() const override { return mux_.Failed(); }
-    // The first picture covers the track from 0, so the sound does too.
-    bool takesSoundBeforeFirstFrame() const override { return sound_; }
     void soundEnded() override { mux_.EndAudio(); }
 
 private:

@@ -638,7 +638,7 @@ void RecordingSession::handleChunk(uint8_t* data, uint32_t bytes, bool fromDevic
     bool recording = state_.load() == Recording;
     if (recording) {
         SessionGuard g(lock_);
-        recording = output_ && compressor_ && (framesCounted_ > 0 || output_->takesSoundBeforeFirstFrame());
+        recording = framesCounted_ > 0 && output_ && compressor_;
     }
     if (!recording) {
         // Sound before the first frame or during a pause is not stored; the
@@ -665,8 +665,11 @@ void RecordingSession::handleChunk(uint8_t* data, uint32_t bytes, bool fromDevic
 
     soundLevel_ = soundLevel(data, bytes);
 
-    // A sound that starts late (a device that takes seconds to deliver its
-    // first sound) is put at its real time behind silence, rather than
+    // The sound track starts where the pictures do, at the recording's start:
+    // sound that came before the first picture was not stored, and a device
+    // may take long (seconds, even) to deliver its first sound. The first
+    // sound stored is put at its real time behind silence, instead of at 0,
+    // ahead of the pictures (at 2 frames per second by half a second), or of
     // pulling the video clock back over the pictures already written.
     uint64_t silence = 0;
     if (compressor_->isAac()) {
@@ -692,11 +695,12 @@ uint64_t RecordingSession::lateStartSilenceBytes(uint64_t now, uint32_t bytes) c
     const int64_t elapsed = static_cast<int64_t>(now) - startTick_;
     const int64_t bufferMs = static_cast<int64_t>(audioMsForBytes(bytes, sound_.bytesPerSecond));
     const int64_t gapMs = elapsed - bufferMs;
-    if (gapMs <= kAudioPullBackMs)
+    if (gapMs <= 0)
         return 0;
-    const uint64_t frameBytes = aacChunkBytes(sound_.channels);
+    // Whole sample frames; the encoder carries a part-filled AAC frame over.
+    const uint64_t align = capture_.blockAlign ? capture_.blockAlign : 1;
     const uint64_t gapBytes = mulDivU64(static_cast<uint64_t>(gapMs), sound_.bytesPerSecond, 1000);
-    return gapBytes / frameBytes * frameBytes;
+    return gapBytes / align * align;
 }
 
 void RecordingSession::encodeAndStore(uint8_t* data, uint32_t bytes, uint64_t now, bool pullBack)
@@ -755,7 +759,7 @@ void RecordingSession::flushSound()
         return;
     {
         SessionGuard g(lock_);
-        if (!output_->takesSound() || (framesCounted_ == 0 && !output_->takesSoundBeforeFirstFrame()))
+        if (framesCounted_ == 0 || !output_->takesSound())
             return;
     }
     // The encoder keeps back a partial chunk and, for AAC, the last 2048

@@ -141,9 +141,8 @@ private:
     // Encodes PCM and hands its output to the writer, advancing the sound
     // clock; pulls the video clock back when allowed (rules of the sound path).
     void encodeAndStore(uint8_t* pcm, uint32_t bytes, uint64_t now, bool pullBack);
-    // Bytes of silence that put a sound starting late at its real time; 0 for
-    // all but a first buffer that comes more than the pull-back limit late.
-    // Called with lock_ held.
+    // Bytes of silence that put the first sound stored at its real time; 0 for
+    // every later buffer. Called with lock_ held.
     uint64_t lateStartSilenceBytes(uint64_t now, uint32_t bytes) const;
     void videoThreadMain();
     void loopbackThreadMain();

@@ -347,8 +347,9 @@ TEST(RecordingSession, ASoundThatStartsLateIsPutAtItsRealTime)
     s->onAudioChunk(&rig.audio, rig.audio.fill(1000));
     const auto c = s->counters();
     EXPECT_EQ(c.startTick, anchor);
-    // 1840 ms of silence in whole 32-ms frames (1824), then the 160 ms buffer.
-    EXPECT_EQ(c.audioMs, 1824u + 160u);
+    // 1840 ms of silence, then the 160 ms buffer: 62 whole 32-ms AAC frames
+    // so far (the encoder keeps the part of a frame that is left over).
+    EXPECT_EQ(c.audioMs, 1984u);
     ASSERT_FALSE(rig.log->aacEnds.empty());
     EXPECT_EQ(rig.log->aacEnds.front(), 32u);
     EXPECT_EQ(rig.log->aacEnds.back(), 1984u);
@@ -357,19 +358,31 @@ TEST(RecordingSession, ASoundThatStartsLateIsPutAtItsRealTime)
     s->stop();
 }
 
-TEST(RecordingSession, WritersThatTakeItGetSoundBeforeTheFirstPicture)
+TEST(RecordingSession, TheSoundTrackStartsWithTheRecordingAtLowFrameRates)
 {
-    // At 2 frames per second the first picture comes half a second in; its
-    // sound is kept for a writer whose track starts with the recording.
+    // At 2 frames per second the first picture comes half a second in, and
+    // the sound before it is not stored; the first sound stored is put at its
+    // time, so sound and pictures share one timeline from the start.
     SoundRig rig;
     rig.settings.framesPerSecond = 2;
-    rig.log->soundBeforeFirstFrame = true;
     auto s = rig.make();
     ASSERT_EQ(rig.start(*s), 1);
     rig.clock.now += 170;
-    s->onAudioChunk(&rig.audio, rig.audio.fill(1000));
-    EXPECT_EQ(rig.log->aacEnds.size(), 5u);
-    EXPECT_EQ(s->counters().framesCounted, 0u);
+    s->onAudioChunk(&rig.audio, rig.audio.fill(1000)); // before the first picture
+    EXPECT_TRUE(rig.log->aacEnds.empty());
+    rig.run(*s, 340, 10); // the first picture at 500 ms
+    ASSERT_EQ(s->counters().framesCounted, 1u);
+    s->onAudioChunk(&rig.audio, rig.audio.fill(1000)); // at 510 ms: 350 ms late
+    // 350 ms of silence and the 160 ms buffer: 15 whole AAC frames so far.
+    EXPECT_EQ(s->counters().audioMs, 480u);
+    // A start nearly on time gets the few milliseconds it is late.
+    SoundRig quick;
+    auto q = quick.make();
+    ASSERT_EQ(quick.start(*q), 1);
+    quick.run(*q, 180);
+    q->onAudioChunk(&quick.audio, quick.audio.fill(1000));
+    EXPECT_EQ(q->counters().audioMs, 160u);
+    q->stop();
     s->stop();
 }
 

@@ -76,7 +76,6 @@ struct OutputLog {
     std::vector<uint32_t> aacEnds, aacDurations;
     int mp3Blocks = 0;
     uint32_t closedFrames = 0;
-    bool soundBeforeFirstFrame = false;
     int soundEndedCalls = 0;
     int files = -1; // numbered files written (-1: one file)
 };
@@ -121,7 +120,6 @@ public:
         return 1;
     }
     bool failed() const override { return log_->failedNow; }
-    bool takesSoundBeforeFirstFrame() const override { return log_->soundBeforeFirstFrame; }
     void soundEnded() override { ++log_->soundEndedCalls; }
     int writtenFiles(std::string* first, std::string* last) const override
     {
