@@ -6,6 +6,7 @@
 #   scripts/bench-record.sh            # 30 s per run, 15 and 25 fps, busy and still scenes
 #   BENCH_SECONDS=10 scripts/bench-record.sh
 #   BENCH_BASELINE_CLI=/path/to/older/quillet-cli scripts/bench-record.sh
+#   BENCH_BASELINE_FIRST=1 ...          # the baseline records before quillet-cli
 #
 # Reports, for every recorder and frame rate: CPU seconds (user + system) per
 # recorded second, the ratio to ffmpeg coding the same picture size, frames
@@ -100,10 +101,16 @@ row() { # scene fps recorder cpu file counts ffmpeg-same-cpu-per-second
 printf '%-6s %4s %-9s %8s %6s %10s %7s %9s %8s\n' scene fps recorder 'cpu/s' 'ratio' 'produced' 'share' 'cpu ms/fr' 'kbit/s'
 for scene in $scenes; do
   for fps in $rates; do
+    # BENCH_BASELINE_FIRST=1 records the baseline first, to tell the order's
+    # effect (other work on the machine) from the builds'.
+    if [ -n "$baseline" ] && [ -n "${BENCH_BASELINE_FIRST:-}" ]; then
+      quillet_run baseline "$baseline" "$fps" "$work/b.mp4" >/dev/null
+      b=$(awk '{print $1 + $2}' "$work/time"); bc=$(quillet_counts)
+    fi
     quillet_run quillet "$cli" "$fps" "$work/q.mp4" >/dev/null
     q=$(awk '{print $1 + $2}' "$work/time"); qc=$(quillet_counts)
     picture=$(ffprobe -v error -select_streams v:0 -show_entries stream=width,height -of csv=s=x:p=0 "$work/q.mp4")
-    if [ -n "$baseline" ]; then
+    if [ -n "$baseline" ] && [ -z "${BENCH_BASELINE_FIRST:-}" ]; then
       quillet_run baseline "$baseline" "$fps" "$work/b.mp4" >/dev/null
       b=$(awk '{print $1 + $2}' "$work/time"); bc=$(quillet_counts)
     fi
