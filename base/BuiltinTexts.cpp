@@ -32,6 +32,10 @@ const Entry kMessages[] = {
     {"hotkey1", "不能设置相同的快捷键到不同的功能上!"}, {"hotkey2", "提示：快捷键修改后，需要重启软件才生效!"},
     {"ErrFilePath", "目标路径创建文件失败！不可用于录制!"},
     {"RecEnd", "文件录制完成,是否立即播放:\r\n"}, {"recEnd2", "录屏停止"},
+    {"recDiskFull", "磁盘已满, 录制已提前结束. 此前录下的内容已保存, 可以正常播放:\r\n"},
+    {"recDiskKept", "\r\n已保存: %d 秒"}, {"recDiskImages", "\r\n已保存: %d 张图片"},
+    {"recRepairAsk", "输出文件夹中有 %d 个录制文件未能正常结束 (录制时程序被中止). 现在修复, 使其可以播放吗?\r\n"},
+    {"recRepairDone", "已修复, 可以播放:"}, {"recRepairFail", "未能修复:"},
     {"FpsErr", "注:帧率较慢(%d%%),请降低屏幕分辨率以获得更流畅的录制效果\r\n\r\n"},
     {"openErr", "未能打开如下文件:\r\n"},
     {"recFile", "\r\n录制文件: "}, {"recAudio", "\r\n录制声音: "}, {"recYes", nullptr}, {"recNo", nullptr},
@@ -47,7 +51,7 @@ const Entry kMessages[] = {
     {"wmvErr", "创建文件失败!\r\n录制WMV文件需要本机已安装微软的windows media format "},
     {"ErrAvi", "视频驱动版本太旧"}, {"ErrAvi2", "创建文件失败:"},
     {"area1", "区域太小"},
-    {"typeErr", "暂不支持录制这种格式, 请选择 MP4, FLV, SWF 或图片 (jpg/png)."},
+    {"typeErr", "暂不支持录制这种格式, 请选择 MP4, FLV, AVI, SWF, WMV 或图片 (jpg/png)."},
     {"update2", "更新到版本:"},
     {"badSetting", "配置文件 Data.ini 中的设置 %s=%s 无法使用, 已改用 %s。"},
     {"badFolder", "录制文件夹 \"%s\" 无法使用 (%s), 改为录制到 %s"},
@@ -64,6 +68,10 @@ const Entry kMessages[] = {
     {"imgNone", "没有保存任何图片: 录制期间屏幕变化不够。"},
     {"imgSaved", "已保存 %s 张图片, 从 %s 到 %s"},
     {"recCancel", "录制已取消, 没有保留文件。"},
+    // Desktop program: controls that later versions bring, and the range check
+    // of the settings window's rectangle edits.
+    {"later1", "此功能将在以后的版本中提供"},
+    {"range1", "请输入 0 到 2000 之间的整数。"},
 };
 
 } // namespace

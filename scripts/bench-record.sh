@@ -7,6 +7,7 @@
 #   BENCH_SECONDS=10 scripts/bench-record.sh
 #   BENCH_BASELINE_CLI=/path/to/older/quillet-cli scripts/bench-record.sh
 #   BENCH_BASELINE_FIRST=1 ...          # the baseline records before quillet-cli
+#   BENCH_COMPARE=wmv BENCH_RATES=15 scripts/bench-record.sh   # quillet's WMV beside its MP4
 #
 # Reports, for every recorder and frame rate: CPU seconds (user + system) per
 # recorded second, the ratio to ffmpeg coding the same picture size, frames
@@ -98,6 +99,31 @@ row() { # scene fps recorder cpu file counts ffmpeg-same-cpu-per-second
       (g > 0 ? sprintf("%.2f", per / g) : "-"), produced "/" slots, (slots > 0 ? 100 * produced / slots : 0),
       (produced > 0 ? 1000 * c / produced : 0), k }'
 }
+# BENCH_COMPARE=wmv: the recorder's WMV output against its own MP4 of the same
+# scene, each from a freshly started scene, instead of against ffmpeg.
+produced_of() { sed -n 's/.*(\([0-9.]*\)%).*/\1/p' "$work/out" | tail -n1; }
+if [ "${BENCH_COMPARE:-}" = wmv ]; then
+  printf '%-6s %4s %9s %9s %6s %9s %9s %s\n' scene fps mp4 wmv ratio mp4_prod wmv_prod 'kbit/s (mp4/wmv)'
+  for scene in $scenes; do
+    for fps in $rates; do
+      declare -A cpu prod kb
+      for fmt in mp4 wmv; do
+        start_scene "$scene"
+        cpu[$fmt]=$(cpu_of "$cli" record -o "$work/q.$fmt" --seconds "$seconds" --fps "$fps" --sound off --no-countdown --yes)
+        stop_scene
+        prod[$fmt]=$(produced_of)
+        d=$(duration "$work/q.$fmt")
+        kb[$fmt]=$(kbps "$work/q.$fmt" "$d")
+        cpu[$fmt]=$(awk -v c="${cpu[$fmt]}" -v d="$d" 'BEGIN { printf "%.3f", (d > 0 ? c / d : 0) }')
+      done
+      awk -v s="$scene" -v r="$fps" -v m="${cpu[mp4]}" -v w="${cpu[wmv]}" -v pm="${prod[mp4]}" -v pw="${prod[wmv]}" \
+        -v k="${kb[mp4]}/${kb[wmv]}" 'BEGIN {
+        printf "%-6s %4d %9.3f %9.3f %6.2f %8s%% %8s%% %s\n", s, r, m, w, (m > 0 ? w / m : 0), pm, pw, k }'
+    done
+  done
+  exit 0
+fi
+
 printf '%-6s %4s %-9s %8s %6s %10s %7s %9s %8s\n' scene fps recorder 'cpu/s' 'ratio' 'produced' 'share' 'cpu ms/fr' 'kbit/s'
 for scene in $scenes; do
   for fps in $rates; do

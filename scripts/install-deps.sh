@@ -18,7 +18,9 @@ packages=(
   # headless desktop for tests and for the demo recording
   xvfb xdotool x11-utils x11-xserver-utils pulseaudio pulseaudio-utils sox ffmpeg imagemagick trayer fonts-wqy-microhei
   xdg-user-dirs
-  # update-reply fuzz target (libFuzzer); install and package checks
+  # desktop program: opening recordings and folders; its tray tests with a StatusNotifier host
+  xdg-utils dbus-daemon libglib2.0-bin
+  # fuzz targets (libFuzzer: the update reply, the screen decoder); install and package checks
   clang libclang-rt-14-dev desktop-file-utils librsvg2-bin file
   # the SWF player is compiled from Haxe; SWF recordings are played in a real
   # Flash-compatible player inside Chromium by tests/tools/swfplay

@@ -34,36 +34,9 @@ trap cleanup EXIT
 source_args=()
 if [ -n "${QUILLET_DEMO_SCENE:-}" ]; then
   work=$(mktemp -d /tmp/quillet-demo.XXXXXX)
-  # The scene: a card window that wanders over a background changing colour,
-  # so the recording shows motion in every second.
-  convert -size 360x200 xc:'#1d3557' -fill '#f1faee' -draw 'circle 100,100 100,40' \
-    -fill '#e63946' -draw 'rectangle 190,50 320,150' "$work/card.png"
-  display -title quillet-demo-card -geometry +100+100 "$work/card.png" &
-  pids+=($!)
-  (
-    colours=('#264653' '#2a9d8f' '#e9c46a' '#f4a261' '#e76f51')
-    i=0
-    while :; do
-      xsetroot -solid "${colours[$((i % 5))]}"
-      win=$(xdotool search --name quillet-demo-card 2>/dev/null | head -n1 || true)
-      if [ -n "$win" ]; then
-        for step in $(seq 0 9); do
-          xdotool windowmove "$win" $((100 + (i * 10 + step) * 37 % 1400)) $((100 + (i * 10 + step) * 23 % 700)) 2>/dev/null || true
-          sleep 0.1
-        done
-      else
-        sleep 1
-      fi
-      i=$((i + 1))
-    done
-  ) &
-  pids+=($!)
-  # A 440 Hz tone into the loudspeaker (the null sink "speaker"); the
-  # computer's own sound, the last source of the list, records it.
-  sox -n -r 48000 -c 2 "$work/tone.wav" synth $((seconds + 5)) sine 440 vol 0.4
-  paplay -d speaker "$work/tone.wav" &
-  pids+=($!)
-  computer=$("$cli" devices | awk '/speaker.monitor|own sound/ {print $1}' | tail -n1)
+  source "$repo/scripts/demo-scene.sh"
+  demo_scene_start "$work" "$seconds"
+  computer=$(demo_computer_sound_index "$cli")
   [ -n "$computer" ] && source_args=(--source "$computer")
   sleep 0.5
 fi

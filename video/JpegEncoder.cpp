@@ -37,12 +37,32 @@ JpegEncoder::JpegEncoder(int quality) : kernels_(&jpegKernels())
     set_quality(quality);
 }
 
-void JpegEncoder::set_quality(int q)
+void JpegEncoder::set_quality(int q, DivisorRounding rounding)
 {
     quality_ = clampJpegQuality(q);
     scale_ = jpegQualityScale(quality_);
-    buildQuantTable(kJpegLumaQuant, scale_, luma_);
-    buildQuantTable(kJpegChromaQuant, scale_, chroma_);
+    buildQuantTable(kJpegLumaQuant, scale_, luma_, rounding);
+    buildQuantTable(kJpegChromaQuant, scale_, chroma_, rounding);
+}
+
+int JpegEncoder::begin_scan(uint8_t* out, size_t capacity)
+{
+    bits_.reset(out, out);
+    end_ = nullptr;
+    if (out == nullptr)
+        return 0;
+    predictors_[0] = predictors_[1] = predictors_[2] = 0;
+    end_ = out + capacity;
+    bits_.reset(out, end_);
+    return 1;
+}
+
+int JpegEncoder::end_scan()
+{
+    if (end_ == nullptr || !bits_.finish())
+        return 0;
+    end_ = nullptr;
+    return 1;
 }
 
 int JpegEncoder::writeHeaderSegments(int width, int height, uint8_t* out, size_t capacity)
@@ -224,21 +244,37 @@ int JpegEncoder::codeBlock(int16_t block[64], const JpegQuantTable& table, int& 
 
 int JpegEncoder::encode_mcu(JpegMcuSamples& samples)
 {
+    return encode_mcu(samples, 0xF);
+}
+
+int JpegEncoder::encode_mcu(JpegMcuSamples& samples, unsigned luma_present)
+{
     // Samples from outside may be anything; the transform is exact only for
     // the 8-bit range.
     for (auto& block : samples.blocks)
         for (int16_t& s : block)
             s = s > 127 ? int16_t(127) : s < -128 ? int16_t(-128) : s;
-    return codeMcu(samples);
+    return codeMcu(samples, luma_present);
 }
 
-int JpegEncoder::codeMcu(JpegMcuSamples& samples)
+int JpegEncoder::codeEmptyBlock(const JpegHuffmanCodes& dc, const JpegHuffmanCodes& ac)
+{
+    // Category 0 has no extra bits; end-of-block follows at once.
+    bits_.put(dc.code[0], dc.length[0]);
+    bits_.put(ac.code[0x00], ac.length[0x00]);
+    return bits_.ok() ? 1 : 0;
+}
+
+int JpegEncoder::codeMcu(JpegMcuSamples& samples, unsigned luma_present)
 {
     if (end_ == nullptr || !bits_.ok())
         return 0;
-    for (int b = 0; b < 4; ++b)
-        if (!codeBlock(samples.blocks[b], luma_, predictors_[0], dcLuma_, acLuma_))
+    for (int b = 0; b < 4; ++b) {
+        const int ok = (luma_present >> b) & 1 ? codeBlock(samples.blocks[b], luma_, predictors_[0], dcLuma_, acLuma_)
+                                               : codeEmptyBlock(dcLuma_, acLuma_);
+        if (!ok)
             return 0;
+    }
     if (!codeBlock(samples.blocks[4], chroma_, predictors_[1], dcChroma_, acChroma_))
         return 0;
     if (!codeBlock(samples.blocks[5], chroma_, predictors_[2], dcChroma_, acChroma_))

@@ -25,8 +25,9 @@ public:
     JpegEncoder() : JpegEncoder(kDefaultQuality) {}
     explicit JpegEncoder(int quality);
 
-    // q is clamped to 1..100.
-    void set_quality(int q);
+    // q is clamped to 1..100. rounding: whether the quantiser's divisors carry
+    // the rounding term of the standard encoder (Nearest) or are truncated.
+    void set_quality(int q, DivisorRounding rounding = DivisorRounding::Nearest);
     int quality() const { return quality_; }
     int scale() const { return scale_; }
     const JpegQuantTable& luma_table() const { return luma_; }
@@ -52,8 +53,19 @@ public:
     // (-128..127; others are clamped) at the cursor. The samples are
     // transformed in place. Valid after write_headers().
     int encode_mcu(JpegMcuSamples& samples);
+    // The same with some of the four luminance blocks left out: a block
+    // whose bit (1 << b) is clear in luma_present is coded as an empty block,
+    // a DC difference of 0 and end-of-block, and its samples are ignored.
+    int encode_mcu(JpegMcuSamples& samples, unsigned luma_present);
     // Pads the pending bits with 1-bits and appends EOI (FF D9).
     int finish_scan();
+
+    // Scan-only mode for coders that carry entropy-coded data in a format of
+    // their own: starts a scan at out without any header segment (DC
+    // predictors 0, no pending bits). MCUs follow through encode_mcu(), and
+    // end_scan() pads the last byte with 1-bits, writing no marker.
+    int begin_scan(uint8_t* out, size_t capacity);
+    int end_scan();
 
     uint8_t* cursor() const { return bits_.cursor(); }
     size_t bytes_written(const uint8_t* start) const { return size_t(bits_.cursor() - start); }
@@ -61,7 +73,8 @@ public:
     static constexpr size_t kHeaderBytes = 2 + 18 + 2 * 69 + 19 + (4 * 21 + 12 + 162 + 12 + 162) + 14;
 
 private:
-    int codeMcu(JpegMcuSamples& samples);
+    int codeMcu(JpegMcuSamples& samples, unsigned luma_present = 0xF);
+    int codeEmptyBlock(const JpegHuffmanCodes& dc, const JpegHuffmanCodes& ac);
     int writeHeaderSegments(int width, int height, uint8_t* out, size_t capacity);
     // Transforms the block in place, then quantises and codes it.
     int codeBlock(int16_t block[64], const JpegQuantTable& table, int& predictor,

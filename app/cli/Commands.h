@@ -1,4 +1,5 @@
 #pragma once
+#include <string>
 
 namespace quillet::cli {
 
@@ -14,5 +15,14 @@ int runSelfCheck(int argc, char** argv);
 int runRecord(int argc, char** argv);
 // Lists the sound sources with the indices --source takes.
 int runDevices(int argc, char** argv);
+// Converts AVI and own record files to MP4 or PNG frames, FLV to MP4 and back.
+int runConvert(int argc, char** argv);
+// Prints what a recording holds.
+int runInfo(int argc, char** argv);
+// Repairs recordings that were cut short, from their journals.
+int runRepair(int argc, char** argv);
+// Tells on stderr how to repair each unfinished recording in `folder` (other
+// than `except`, which is about to be written again).
+void noticeUnfinishedRecordings(const std::string& folder, const std::string& except);
 
 } // namespace quillet::cli

@@ -15,6 +15,7 @@
 #include "capture/x11/X11Screen.h"
 #include "engine/OutputType.h"
 #include "engine/RecordSettings.h"
+#include "engine/session/DiskFullText.h"
 #include "engine/session/RecordingSession.h"
 #include "engine/session/StatusText.h"
 
@@ -39,12 +40,22 @@ void installSignals()
         sigaction(sig, &sa, nullptr);
     sa.sa_handler = onPauseSignal;
     sigaction(SIGUSR1, &sa, nullptr);
+    // A file-size limit then fails the write, which ends the recording like a
+    // full disk, instead of killing the process with the file unfinished.
+    signal(SIGXFSZ, SIG_IGN);
+}
+
+// The folder part of a path, "./" for a bare name.
+std::string folderOf(const std::string& file)
+{
+    const size_t slash = file.rfind('/');
+    return slash == std::string::npos ? std::string("./") : file.substr(0, slash + 1);
 }
 
 // Message keys that mean the recording failed or ended early.
 bool endedInFailure(const std::string& shownKeys)
 {
-    for (const char* key : {"fileErr", "xLost", "xStuck", "startErr", "h264Err", "audioErr", "typeErr"})
+    for (const char* key : {"fileErr", kDiskFullKey, "xLost", "xStuck", "startErr", "h264Err", "audioErr", "typeErr"})
         if (shownKeys.find(std::string(key) + " ") != std::string::npos)
             return true;
     return false;
@@ -179,6 +190,12 @@ int runRecord(int argc, char** argv)
     }
     const std::string formatName =
         formatIndex >= 0 ? language.lookupMessage("Typ" + std::to_string(formatIndex + 1)) : std::string("Quillet");
+    if (explicitFile) {
+        const std::string folder = folderOf(opt.output);
+        noticeUnfinishedRecordings(folder, folder + opt.output.substr(opt.output.rfind('/') + 1));
+    } else {
+        noticeUnfinishedRecordings(outputFolder, std::string());
+    }
 
     RecordingSession session(host, std::move(env));
     if (!session.start(rs, formatName, explicitFile, outputFolder, formatIndex < 0 ? 0 : formatIndex)) {

@@ -45,7 +45,8 @@ const char* recordUsage()
 {
     return "usage: quillet-cli record [options]\n"
            "  -o, --output FILE     file to write; its extension picks the format\n"
-           "                        (mp4, flv, swf, jpg, png); default: a dated name in the output folder\n"
+           "                        (mp4, flv, swf, wmv, avi, jpg, png; any other: the own record file);\n"
+           "                        default: a dated name in the output folder\n"
            "      --format EXT      format of the dated name when -o is not given\n"
            "      --seconds N       stop after N seconds of recorded video (default: on Ctrl+C)\n"
            "      --area X,Y,W,H    record this rectangle instead of the whole screen\n"

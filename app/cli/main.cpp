@@ -13,6 +13,9 @@ void printUsage(FILE* out)
                  "commands:\n"
                  "  record      record the screen (and sound) into a file; record --help for options\n"
                  "  devices     list the sound sources with their indices\n"
+                 "  convert     AVI or own record file to MP4 or PNG frames; FLV to MP4 and back\n"
+                 "  info        show what a recording holds\n"
+                 "  repair      finish recordings that were cut short; repair --help for options\n"
                  "  selfcheck   show where settings and language files are and check them\n"
                  "  help        show this text\n"
                  "\n"
@@ -40,6 +43,12 @@ int main(int argc, char** argv)
         return quillet::cli::runRecord(argc - 1, argv + 1);
     if (std::strcmp(cmd, "devices") == 0)
         return quillet::cli::runDevices(argc - 1, argv + 1);
+    if (std::strcmp(cmd, "convert") == 0)
+        return quillet::cli::runConvert(argc - 1, argv + 1);
+    if (std::strcmp(cmd, "info") == 0)
+        return quillet::cli::runInfo(argc - 1, argv + 1);
+    if (std::strcmp(cmd, "repair") == 0)
+        return quillet::cli::runRepair(argc - 1, argv + 1);
     if (std::strcmp(cmd, "help") == 0 || std::strcmp(cmd, "--help") == 0 || std::strcmp(cmd, "-h") == 0) {
         printUsage(stdout);
         return 0;

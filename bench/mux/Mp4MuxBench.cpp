@@ -116,9 +116,11 @@ void BM_BaselineWriteIndexSizedBlockTwice(benchmark::State& state)
 }
 BENCHMARK(BM_BaselineWriteIndexSizedBlockTwice)->Unit(benchmark::kMillisecond);
 
-// Per-sample cost of WriteVideo / WriteAudio (arg: sample bytes). The writer is
-// reopened (untimed) before its tables fill.
-template <bool Video>
+// Per-sample cost of WriteVideo / WriteAudio (arg: sample bytes), without and
+// with the side journal (one more write and a CRC of the sample). Every
+// sample goes to the system at once. The writer is reopened (untimed) before
+// its tables fill.
+template <bool Video, bool Journal>
 void BM_WriteSample(benchmark::State& state)
 {
     const std::string path = benchPath(Video ? "video.mp4" : "audio.mp4");
@@ -126,11 +128,15 @@ void BM_WriteSample(benchmark::State& state)
     std::vector<char> sample(size, 0x11);
     CMp4mux mux;
     mux.Open(path.c_str(), 1280, 720, 25, 32000, 2);
+    if (Journal)
+        mux.EnableJournal();
     uint32_t written = 0;
     for (auto _ : state) {
         if (++written == 200000) {
             state.PauseTiming();
             mux.Open(path.c_str(), 1280, 720, 25, 32000, 2);
+            if (Journal)
+                mux.EnableJournal();
             written = 1;
             state.ResumeTiming();
         }
@@ -143,8 +149,10 @@ void BM_WriteSample(benchmark::State& state)
     mux.Close();
     std::remove(path.c_str());
 }
-BENCHMARK(BM_WriteSample<true>)->Name("BM_WriteVideoSample")->Arg(2048)->Arg(16384);
-BENCHMARK(BM_WriteSample<false>)->Name("BM_WriteAudioSample")->Arg(200);
+BENCHMARK(BM_WriteSample<true, false>)->Name("BM_WriteVideoSample")->Arg(2048)->Arg(16384);
+BENCHMARK(BM_WriteSample<false, false>)->Name("BM_WriteAudioSample")->Arg(200);
+BENCHMARK(BM_WriteSample<true, true>)->Name("BM_WriteVideoSampleJournaled")->Arg(2048)->Arg(16384);
+BENCHMARK(BM_WriteSample<false, true>)->Name("BM_WriteAudioSampleJournaled")->Arg(200);
 
 // Baseline: the same bytes through the same buffered sink, nothing else.
 void BM_BaselineBufferedWrite(benchmark::State& state)

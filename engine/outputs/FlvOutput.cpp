@@ -9,10 +9,13 @@ int FlvOutput::open(const OutputOpenParams& params, const char** failureKey)
     sound_ = params.sound;
     width_ = params.width;
     height_ = params.height;
+    fileName_ = params.fileName;
     if (!writer_.CreateFlvFile(params.fileName.c_str())) {
         *failureKey = "fileErr";
         return 0;
     }
+    // Marks the file as unfinished until its final metadata is written.
+    writer_.EnableJournal(params.framesPerSecond);
     if (!coder_.open(params)) {
         writer_.FinishFlv(width_, height_, 0, params.framesPerSecond);
         *failureKey = "h264Err";
@@ -63,6 +66,15 @@ void FlvOutput::soundAac(const uint8_t* records, size_t length, const uint32_t* 
 void FlvOutput::soundMp3(const uint8_t* data, size_t length, uint64_t endMs)
 {
     writer_.WriteFlvAudioMp3(data, static_cast<int>(length), static_cast<uint32_t>(endMs));
+}
+
+OutputFailure FlvOutput::failureDetails() const
+{
+    OutputFailure f;
+    f.outOfSpace = writer_.OutOfSpace();
+    f.fileName = fileName_;
+    f.keptMs = writer_.FinalMs();
+    return f;
 }
 
 int FlvOutput::close(uint32_t framesCounted, int framesPerSecond)

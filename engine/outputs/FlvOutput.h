@@ -18,6 +18,7 @@ public:
     void soundMp3(const uint8_t* data, size_t length, uint64_t endMs) override;
     int close(uint32_t framesCounted, int framesPerSecond) override;
     bool failed() const override { return writer_.Failed(); }
+    OutputFailure failureDetails() const override;
 
 private:
     H264FrameCoder coder_;
@@ -25,6 +26,7 @@ private:
     bool sound_ = false;
     int width_ = 0;
     int height_ = 0;
+    std::string fileName_;
 };
 
 } // namespace quillet

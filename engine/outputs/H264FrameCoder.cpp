@@ -1,7 +1,7 @@
 #include "engine/outputs/H264FrameCoder.h"
 
 #include "base/ByteOrder.h"
-#include "capture/CursorOverlay.h"
+#include "engine/outputs/CursorBurnIn.h"
 #include "capture/FrameGrabber.h"
 #include "engine/QualityLevel.h"
 #include "engine/session/AudioPacing.h"
@@ -28,11 +28,7 @@ size_t H264FrameCoder::sequenceHeader()
 size_t H264FrameCoder::encode(VideoFrameJob& job)
 {
     FrameGrabber& grabber = *job.grabber;
-    if (job.cursor) {
-        job.cursor->updateForBurnIn(job.cursorSerial);
-        job.cursor->burnIn(grabber);
-    }
-    grabber.scaleToOutput();
+    drawCursorIn(job);
     const ScreenFrame& frame = grabber.frame();
     const uint8_t* pixels = frame.bits;
     size_t bytes = frame.imageSize;
@@ -54,8 +50,7 @@ size_t H264FrameCoder::encode(VideoFrameJob& job)
         // changes are spent either way.
         grabber.clearOutputChanges();
     }
-    if (job.cursor)
-        job.cursor->restore(grabber);
+    takeCursorOut(job);
     return length;
 }
 

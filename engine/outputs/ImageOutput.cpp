@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "base/OutputSink.h"
-#include "capture/CursorOverlay.h"
+#include "base/DirectFileSink.h"
+#include "engine/outputs/CursorBurnIn.h"
 #include "capture/FrameGrabber.h"
 #include "engine/QualityLevel.h"
 
@@ -24,7 +24,7 @@ int ImageOutput::open(const OutputOpenParams& params, const char** failureKey)
     baseName_ = dot == std::string::npos ? params.fileName : params.fileName.substr(0, dot);
     png_ = params.qualityLevel >= kLosslessQualityLevel;
     imageCounter_ = 0;
-    failed_ = false;
+    failed_ = outOfSpace_ = false;
     jpeg_.set_quality(qualityLevelRow(params.qualityLevel).jpegQualityImages);
     ScreenFrame format;
     format.width = params.width;
@@ -85,14 +85,9 @@ void ImageOutput::videoFrame(VideoFrameJob& job)
     if (coder_.tighten(frame, &check, 1) <= 0)
         return;
 
-    if (job.cursor) {
-        job.cursor->updateForBurnIn(job.cursorSerial);
-        job.cursor->burnIn(grabber);
-        grabber.scaleToOutput();
-    }
+    drawCursorIn(job);
     const int written = writeImage(grabber.frame());
-    if (job.cursor)
-        job.cursor->restore(grabber);
+    takeCursorOut(job);
     if (!written) {
         failed_ = true;
         return;
@@ -118,11 +113,10 @@ int ImageOutput::writeImage(const ScreenFrame& frame)
     // The image is complete in memory before its file exists, so a failed
     // write (disk full) is the only way to a partial file, and that is removed.
     const std::string name = imageName(imageCounter_);
-    FileSink file;
-    if (!file.open(name))
-        return 0;
-    const int ok = file.write(out_.data(), size);
+    DirectFileSink file;
+    const int ok = file.open(name) && file.write(out_.data(), size);
     if (!file.close() || !ok) {
+        outOfSpace_ = isOutOfSpaceError(file.systemError());
         std::remove(name.c_str());
         return 0;
     }
@@ -138,6 +132,16 @@ int ImageOutput::writtenFiles(std::string* first, std::string* last) const
             *last = imageName(imageCounter_ - 1);
     }
     return imageCounter_;
+}
+
+OutputFailure ImageOutput::failureDetails() const
+{
+    OutputFailure f;
+    f.outOfSpace = outOfSpace_;
+    // The first image stands for the series; with none kept, their folder.
+    f.fileName = imageCounter_ > 0 ? imageName(0) : baseName_.substr(0, baseName_.rfind('/') + 1);
+    f.keptImages = imageCounter_;
+    return f;
 }
 
 int ImageOutput::close(uint32_t, int)

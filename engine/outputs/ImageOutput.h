@@ -27,6 +27,7 @@ public:
     void soundMp3(const uint8_t*, size_t, uint64_t) override {}
     int close(uint32_t framesCounted, int framesPerSecond) override;
     bool failed() const override { return failed_; }
+    OutputFailure failureDetails() const override;
 
     int writtenFiles(std::string* first, std::string* last) const override;
 
@@ -41,6 +42,7 @@ private:
     bool png_ = false;
     int imageCounter_ = 0;
     bool failed_ = false;
+    bool outOfSpace_ = false;
     BlockCoder coder_;
     JpegEncoder jpeg_;
     PngWriter pngWriter_;

@@ -43,6 +43,10 @@ struct VideoFrameJob {
     // next one is expected, (framesCounted + advance + 1) * 1000 / fps.
     uint32_t timestampMs = 0;
     uint32_t endTimestampMs = 0;
+    // Set by an output that writes raw sound itself (takesPcm) when it wrote
+    // some during this frame: the PCM bytes now in its sound track.
+    bool soundWritten = false;
+    uint64_t soundBytes = 0;
     // Set by the output: bytes coded for this frame, and a limit reached that
     // must end the recording (image count).
     uint32_t codedBytes = 0;
@@ -50,12 +54,20 @@ struct VideoFrameJob {
     bool produced = false;          // a frame really went into the file
 };
 
+// How a writer's failure cut the recording short, for the message at stop.
+struct OutputFailure {
+    bool outOfSpace = false; // the disk was full
+    std::string fileName;    // the file (for images: the first image) that holds what was kept
+    uint32_t keptMs = 0;     // play time that file keeps
+    int keptImages = -1;     // image output: images written (-1 for the other types)
+};
+
 // The writer of one output type together with the video coder it needs. The
 // session owns one per recording.
 //
 // Threads: open and close on the host's thread while no worker runs;
 // videoFrame on the video thread, outside the lock (it takes job.lock itself
-// around writer calls); soundAac and soundMp3 with the lock held.
+// around writer calls); soundAac, soundMp3 and soundPcm with the lock held.
 class MediaOutput {
 public:
     virtual ~MediaOutput() = default;
@@ -85,6 +97,11 @@ public:
     // Display-list depths taken since the last key frame (SWF); the key-frame
     // decision forces a key frame before they reach the cursor's depth.
     virtual uint32_t placedImageCount() const { return 0; }
+    // Outputs that take the captured PCM as it is, with no sound coder opened
+    // for them: soundPcm gets every captured buffer, with the lock held, and
+    // the output writes it from its videoFrame.
+    virtual bool takesPcm() const { return false; }
+    virtual void soundPcm(const uint8_t*, size_t) {}
     // Finalises the file. framesCounted and fps give the duration.
     virtual int close(uint32_t framesCounted, int framesPerSecond) = 0;
     // The writer reported a failure (disk full, ...) since open.
@@ -101,6 +118,8 @@ public:
         (void)last;
         return -1;
     }
+    // After close: what a failure left (nothing special by default).
+    virtual OutputFailure failureDetails() const { return {}; }
 };
 
 } // namespace quillet

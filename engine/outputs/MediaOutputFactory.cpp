@@ -1,8 +1,11 @@
+#include "engine/outputs/AviOutput.h"
 #include "engine/outputs/FlvOutput.h"
 #include "engine/outputs/ImageOutput.h"
 #include "engine/outputs/Mp4Output.h"
+#include "engine/outputs/OwnRecordOutput.h"
 #include "engine/outputs/SwfOutput.h"
 #include "engine/outputs/MediaOutputFactory.h"
+#include "engine/outputs/WmvOutput.h"
 
 namespace quillet {
 
@@ -12,8 +15,11 @@ std::unique_ptr<MediaOutput> createMediaOutput(OutputType type)
     case OutputMp4: return std::make_unique<Mp4Output>();
     case OutputFlv: return std::make_unique<FlvOutput>();
     case OutputImages: return std::make_unique<ImageOutput>();
+    case OutputAvi: return std::make_unique<AviOutput>();
+    case OutputOwnRecord: return std::make_unique<OwnRecordOutput>();
     case OutputSwf: return std::make_unique<SwfOutput>();
-    default: return nullptr; // AVI, WMV and the own record file have no writer yet
+    case OutputWmv: return std::make_unique<WmvOutput>();
+    default: return nullptr;
     }
 }
 

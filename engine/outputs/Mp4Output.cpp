@@ -20,6 +20,15 @@ int Mp4Output::open(const OutputOpenParams& params, const char** failureKey)
         *failureKey = "fileErr";
         return 0;
     }
+    // The journal makes a killed recording repairable up to its last sample;
+    // without it (a folder that takes no further files) the index refreshes
+    // still hold. A disk without room for it is no place to record.
+    if (!mux_.EnableJournal() && mux_.OutOfSpace()) {
+        mux_.Close();
+        coder_.close();
+        *failureKey = "fileErr";
+        return 0;
+    }
     // The AAC frames come out of the encoder this late; the file says so, and
     // players skip it.
     if (sound_ && params.audioDelaySamples > 0)
@@ -57,8 +66,9 @@ void Mp4Output::videoFrame(VideoFrameJob& job)
     const uint32_t duration = job.endTimestampMs - std::min(lastVideoEndMs_, job.timestampMs);
     lastVideoEndMs_ = job.endTimestampMs;
     SessionGuard g(*job.lock);
-    mux_.WriteVideo(sample, sampleLength, duration, key ? 1 : 0);
-    if (key && job.timestampMs > kIndexRefreshAfterMs)
+    // Every key frame (the first picture is one) gets an index that reaches
+    // it, so the file on disk plays up to there whatever happens next.
+    if (mux_.WriteVideo(sample, sampleLength, duration, key ? 1 : 0) && key)
         mux_.SaveData();
 }
 
@@ -71,6 +81,15 @@ void Mp4Output::soundAac(const uint8_t* records, size_t length, const uint32_t*,
             mux_.WriteAudio(reinterpret_cast<const char*>(raw), static_cast<int>(rawLength), durationMs[i]);
         ++i;
     });
+}
+
+OutputFailure Mp4Output::failureDetails() const
+{
+    OutputFailure f;
+    f.outOfSpace = mux_.OutOfSpace();
+    f.fileName = mux_.FileName();
+    f.keptMs = mux_.SavedMs();
+    return f;
 }
 
 int Mp4Output::close(uint32_t, int)

@@ -7,12 +7,12 @@
 
 namespace quillet {
 
-// MP4: H.264 and AAC through CMp4mux; the index is refreshed after key frames
-// later than ten seconds, so a killed recording plays up to there.
+// MP4: H.264 and AAC through CMp4mux. The index is written as soon as the
+// first picture is in the file and refreshed at every key frame, so a killed
+// recording plays up to its last key frame as it is; the journal beside it
+// lets `quillet-cli repair` take it up to its last whole sample.
 class Mp4Output final : public MediaOutput {
 public:
-    static constexpr uint32_t kIndexRefreshAfterMs = 10000;
-
     int open(const OutputOpenParams& params, const char** failureKey) override;
     bool takesSound() const override { return sound_; }
     void videoFrame(VideoFrameJob& job) override;
@@ -22,6 +22,7 @@ public:
     int close(uint32_t framesCounted, int framesPerSecond) override;
     bool failed() const override { return mux_.Failed(); }
     void soundEnded() override { mux_.EndAudio(); }
+    OutputFailure failureDetails() const override;
 
 private:
     H264FrameCoder coder_;

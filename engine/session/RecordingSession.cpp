@@ -18,6 +18,7 @@
 #include "engine/outputs/MediaOutputFactory.h"
 #include "engine/session/AudioPacing.h"
 #include "capture/CursorOverlay.h"
+#include "engine/session/DiskFullText.h"
 #include "engine/session/FileProblem.h"
 #include "engine/session/FramePacing.h"
 #include "engine/session/SessionClock.h"
@@ -218,7 +219,10 @@ int RecordingSession::start(const RecordSettings& settings, const std::string& f
         sound_.channels = capture_.channels;
     }
 
-    if (withSound) {
+    if (withSound)
+        chunkFrames_ = captureBufferFrames(outputType_, capture_.sampleRate, framesPerSecond_);
+    // A writer that codes the sound itself needs no sound coder.
+    if (withSound && !output_->takesPcm()) {
         compressor_ = std::make_unique<AudioEncoder>();
         const Mp3Framing framing = (outputType_ == OutputFlv || outputType_ == OutputSwf)
                                        ? Mp3Framing::FlushEachBuffer
@@ -226,7 +230,6 @@ int RecordingSession::start(const RecordSettings& settings, const std::string& f
         // MP4 takes only AAC frames: an MP3 fallback would never play there.
         if (!compressor_->open(capture_, target_, framing) || (outputType_ == OutputMp4 && !compressor_->isAac()))
             return fail("audioErr");
-        chunkFrames_ = captureBufferFrames(outputType_, capture_.sampleRate, framesPerSecond_);
         const int need = compressor_->maxOutputBytes(static_cast<int>(chunkFrames_ * capture_.blockAlign * 2));
         if (need > 0 && static_cast<size_t>(need) > audioOutBuffer_.size())
             audioOutBuffer_.assign(static_cast<size_t>(need), 0);
@@ -348,6 +351,7 @@ int RecordingSession::stop()
     bool outputFailed = false;
     int files = -1;
     std::string firstFile, lastFile;
+    OutputFailure failure;
     {
         SessionGuard g(lock_);
         counted = framesCounted_;
@@ -356,6 +360,7 @@ int RecordingSession::stop()
             output_->close(framesCounted_, framesPerSecond_);
             outputFailed = output_->failed();
             files = output_->writtenFiles(&firstFile, &lastFile);
+            failure = output_->failureDetails();
             output_.reset();
         }
     }
@@ -374,7 +379,10 @@ int RecordingSession::stop()
         env_.screen->connectionLost(&why);
         host_.showMessage("xLost", formatWithTexts(host_.messageText("xLost"), {env_.screen->sourceName(), why}));
     }
-    if (outputFailed)
+    const MessageLookup lookup = [this](const char* key) { return host_.messageText(key); };
+    if (outputFailed && failure.outOfSpace)
+        host_.showMessage(kDiskFullKey, diskFullText(failure.fileName, failure.keptMs, failure.keptImages, lookup));
+    else if (outputFailed)
         host_.showMessage("fileErr", host_.messageText("fileErr"));
     showEnd(encoded, counted, usedRate, files, firstFile, lastFile);
     return 1;
@@ -585,6 +593,13 @@ uint32_t RecordingSession::frameTick()
         bytesSinceKey_ += job.codedBytes;
         framesCounted_ += advance;
         writerFailed = output_->failed();
+        // Raw sound written with the picture sets the sound clock, and the
+        // video clock follows it as it does when coded sound arrives.
+        if (job.soundWritten) {
+            sound_.audioBytes = job.soundBytes;
+            sound_.audioMs = audioMsForBytes(job.soundBytes, sound_.bytesPerSecond);
+            startTick_ = pullBackStartTick(now, startTick_, sound_.audioMs);
+        }
     }
     // A writer that failed (disk full) keeps what it had; recording on into
     // nothing would only hide the loss until the end.
@@ -638,7 +653,7 @@ void RecordingSession::handleChunk(uint8_t* data, uint32_t bytes, bool fromDevic
     bool recording = state_.load() == Recording;
     if (recording) {
         SessionGuard g(lock_);
-        recording = framesCounted_ > 0 && output_ && compressor_;
+        recording = framesCounted_ > 0 && output_ && (compressor_ || output_->takesPcm());
     }
     if (!recording) {
         // Sound before the first frame or during a pause is not stored; the
@@ -664,6 +679,14 @@ void RecordingSession::handleChunk(uint8_t* data, uint32_t bytes, bool fromDevic
     }
 
     soundLevel_ = soundLevel(data, bytes);
+    if (output_->takesPcm()) {
+        // The video thread writes it with the next picture.
+        if (bytes > 0)
+            soundFed_ = true;
+        SessionGuard g(lock_);
+        output_->soundPcm(data, bytes);
+        return;
+    }
 
     // The sound track starts where the pictures do, at the recording's start:
     // sound that came before the first picture was not stored, and a device

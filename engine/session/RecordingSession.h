@@ -59,7 +59,7 @@ public:
 
     // Message key (and built-in text) used when the chosen type has no writer.
     static constexpr const char* kTypeUnavailableKey = "typeErr";
-    static constexpr const char* kTypeUnavailableText = "暂不支持录制这种格式, 请选择 MP4, FLV, SWF 或图片 (jpg/png).";
+    static constexpr const char* kTypeUnavailableText = "暂不支持录制这种格式, 请选择 MP4, FLV, AVI, SWF, WMV 或图片 (jpg/png).";
 
     RecordingSession(SessionHost& host, SessionEnvironment env);
     ~RecordingSession();
@@ -77,6 +77,8 @@ public:
     int stop();
     // Set when the program is closing: stop then shows no end message.
     void setExiting(bool exiting) { exiting_ = exiting; }
+    // Command 32784 during a recording: the default device instead of the computer's sound.
+    void setUseDefaultDevice(bool on) { useDefaultDeviceInsteadOfLoopback_ = on; }
 
     // A filled buffer from the sound device (host's thread, in arrival order).
     void onAudioChunk(AudioInput* input, AudioBuffer* buffer);

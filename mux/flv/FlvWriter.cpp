@@ -13,7 +13,27 @@ int FlvWriter::CreateFlvFile(const char* path)
         return 0;
     good_end_ = 0;
     audio_delay_ms_ = 0;
-    return file_.open(path);
+    out_of_space_ = cut_ = any_video_ = false;
+    last_video_ms_ = final_ms_ = 0;
+    path_ = path;
+    return file_.open(path) ? 1 : NoteFailure();
+}
+
+int FlvWriter::EnableJournal(int fps)
+{
+    if (!IsOpen() || !journal_.create(journalPathFor(path_), JournalKind::Flv))
+        return 0;
+    uint8_t p[4];
+    putLE32(p, uint32_t(fps > 0 ? fps : 0));
+    return journal_.append(kJournalParams, p, sizeof p);
+}
+
+int FlvWriter::NoteFailure()
+{
+    cut_ = true;
+    if (isOutOfSpaceError(file_.systemError()))
+        out_of_space_ = true;
+    return 0;
 }
 
 int FlvWriter::WriteFlvMetaData(int width, int height, uint32_t duration_ms)
@@ -54,7 +74,7 @@ int FlvWriter::WriteTag(const uint8_t* a, size_t na, const uint8_t* b, size_t nb
     if (!file_.writeParts(parts, count)) {
         // Leave whole tags only; readers would fail on a cut one.
         file_.truncate(good_end_);
-        return 0;
+        return NoteFailure();
     }
     good_end_ = file_.tell();
     return 1;
@@ -79,6 +99,8 @@ int FlvWriter::WriteFlvVideo(const uint8_t* tag, int len, int key, uint32_t time
         return 0;
     if (!WriteTag(tag, size_t(len)))
         return 0;
+    any_video_ = true;
+    last_video_ms_ = timestamp_ms;
     if (key && timestamp_ms > kRefreshAfterMs)
         return RefreshMetaData(timestamp_ms);
     return 1;
@@ -147,13 +169,26 @@ int FlvWriter::FinishFlv(int width, int height, uint32_t pictures, int fps)
 {
     if (!IsOpen())
         return 0;
-    const uint32_t duration_ms = fps > 0 ? uint32_t(uint64_t(pictures) * 1000 / uint32_t(fps)) : 0;
+    uint32_t duration_ms = fps > 0 ? uint32_t(uint64_t(pictures) * 1000 / uint32_t(fps)) : 0;
+    const bool cut = file_.error();
+    if (cut && out_of_space_) {
+        // The tags end with the last whole one; the metadata says how long
+        // that is. It is rewritten where it stands, which needs no room.
+        file_.clearError();
+        duration_ms = any_video_ ? last_video_ms_ + (fps > 0 ? 1000 / uint32_t(fps) : 0) : 0;
+    }
     int ok = !file_.error() && file_.seek(kFlvMetaDataOffset) && WriteFlvMetaData(width, height, duration_ms);
-    if (!ok)
+    if (!ok || cut)
         file_.truncate(good_end_);
     if (!file_.close())
         ok = 0;
-    return ok;
+    final_ms_ = ok ? duration_ms : 0;
+    // Finalised: nothing is left to repair. A cut file is finalised too.
+    if (ok)
+        journal_.remove();
+    else
+        journal_.close();
+    return ok && !cut ? 1 : 0;
 }
 
 } // namespace quillet

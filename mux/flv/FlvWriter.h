@@ -1,8 +1,10 @@
 #pragma once
 #include <cstdint>
+#include <string>
 
-#include "mux/flv/DirectFileSink.h"
+#include "base/DirectFileSink.h"
 #include "mux/flv/FlvTags.h"
+#include "mux/journal/RecordingJournal.h"
 
 namespace quillet {
 
@@ -19,7 +21,9 @@ namespace quillet {
 //
 // Results: 1 success, 0 failure. A failed write or seek is sticky: every later
 // call returns 0, and the file keeps what was complete before the failure.
-// Not thread-safe: the recording lock serialises all calls.
+// When the disk was full, FinishFlv still writes the final metadata (in place,
+// needing no room) with the time the whole tags reach. Not thread-safe: the
+// recording lock serialises all calls.
 class FlvWriter {
 public:
     FlvWriter() = default;
@@ -28,6 +32,11 @@ public:
 
     // Creates or truncates the file.
     int CreateFlvFile(const char* path);
+    // Marks the file as being written with a journal beside it
+    // ("name.journal", holding the frame rate), which FinishFlv removes: one
+    // found later names a recording whose metadata was never finalised
+    // (FlvRepair.h). 0 when it cannot be made; the recording is not harmed.
+    int EnableJournal(int fps);
     // File header, metadata (duration 0), the AVC sequence-header tag exactly as
     // the H.264 encoder wrapper built it (tag plus PreviousTagSize), and the
     // AAC sequence-header tag for one or two channels. Width and height are
@@ -64,10 +73,17 @@ public:
     int FinishFlv(int width, int height, uint32_t pictures, int fps);
 
     bool IsOpen() const { return file_.isOpen(); }
-    bool Failed() const { return file_.error(); }
+    // A write failed since CreateFlvFile (stays so after FinishFlv).
+    bool Failed() const { return file_.error() || cut_; }
+    // The failure was a full disk.
+    bool OutOfSpace() const { return out_of_space_; }
+    // Play time the final metadata gave the file (ms).
+    uint32_t FinalMs() const { return final_ms_; }
 
     // Key frames later than this refresh the metadata.
     static constexpr uint32_t kRefreshAfterMs = 10000;
+    // Journal record: u32 frames per second.
+    static constexpr uint8_t kJournalParams = 1;
     // Largest AAC or MP3 payload of one tag: the 24-bit data size field.
     static constexpr int kMaxTagData = 0xFFFFFF - 2;
 
@@ -77,8 +93,17 @@ private:
     int WriteTag(const uint8_t* a, size_t na, const uint8_t* b = nullptr, size_t nb = 0, const uint8_t* c = nullptr,
                  size_t nc = 0, const uint8_t* d = nullptr, size_t nd = 0);
 
+    int NoteFailure();
+
     DirectFileSink file_;
+    JournalWriter journal_;
+    std::string path_;
     uint64_t good_end_ = 0; // end of the last whole tag
+    bool out_of_space_ = false;
+    bool cut_ = false; // a write failed: the file ends with the last whole tag
+    bool any_video_ = false;
+    uint32_t last_video_ms_ = 0; // timestamp of the last whole video tag
+    uint32_t final_ms_ = 0;
     int width_ = 0;
     int height_ = 0;
     uint32_t audio_delay_ms_ = 0; // AAC tags are stamped this much earlier

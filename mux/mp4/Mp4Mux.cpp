@@ -5,11 +5,8 @@
 #include <cstring>
 #include <new>
 
-#include "base/MulDiv.h"
-
-#include <unistd.h>
-
 #include "base/ByteOrder.h"
+#include "base/MulDiv.h"
 
 namespace quillet {
 namespace {
@@ -55,6 +52,8 @@ CMp4mux::~CMp4mux()
 int CMp4mux::Fail()
 {
     failed = true;
+    if (file && isOutOfSpaceError(file->systemError()))
+        out_of_space = true;
     return 0;
 }
 
@@ -121,33 +120,17 @@ void CMp4mux::FreeAll()
     held_buf.release();
 }
 
-int CMp4mux::OpenImpl(const char* path, int width, int height, int sample_rate, int channels, uint32_t gap_bytes)
+int CMp4mux::PrepareTables(int width, int height, int sample_rate, int channels)
 {
-    if (IsOpen())
-        Close();
-    failed = false;
-    // The sample entry stores width, height and channels in 16, 16 and 4 bits.
-    if (!path || !*path || width < 0 || height < 0 || width > 0xFFFF || height > 0xFFFF || sample_rate < 0 ||
-        channels < 0 || channels > 7)
-        return 0;
-
-    auto sink = std::make_unique<FileSink>();
-    if (!sink->open(path))
-        return 0;
-    file = std::move(sink);
     if (!AllocateTables() || !moov_buf.reserve(kInitialMoovBytes) || !next_moov_buf.reserve(kInitialMoovBytes) ||
-        !held_buf.reserve(kInitialMoovBytes)) {
-        FreeAll();
+        !held_buf.reserve(kInitialMoovBytes))
         return 0;
-    }
-
     video_audio_info_t& t = *info;
     t.width = width;
     t.height = height;
     t.sample_rate = uint32_t(sample_rate);
     t.channels = uint32_t(channels);
     t.audio_object_type = 2; // AAC LC
-    file_name = path;
 
     write_pos = 0;
     video_time = audio_time = 0;
@@ -155,9 +138,49 @@ int CMp4mux::OpenImpl(const char* path, int width, int height, int sample_rate, 
     video_samples = audio_samples = sync_samples = 0;
     audio_bytes = 0;
     audio_delay_samples = audio_delay_ms = 0;
+    saved_ms = 0;
     window_len = std::clamp<uint32_t>((uint32_t(sample_rate) + 1023) / 1024, 1, kWindowMax);
     window_fill = window_head = 0;
     window_sum = window_peak = 0;
+    moov_pos = moov_len = held_len = 0;
+    return 1;
+}
+
+namespace {
+
+// The sample entry stores width, height and channels in 16, 16 and 4 bits.
+bool acceptableStream(const char* path, int width, int height, int sample_rate, int channels)
+{
+    return path && *path && width >= 0 && height >= 0 && width <= 0xFFFF && height <= 0xFFFF && sample_rate >= 0 &&
+           channels >= 0 && channels <= 7;
+}
+
+} // namespace
+
+int CMp4mux::OpenSink(const char* path, bool existing, int width, int height, int sample_rate, int channels)
+{
+    if (IsOpen())
+        Close();
+    failed = out_of_space = false;
+    journal_wanted = false;
+    if (!acceptableStream(path, width, height, sample_rate, channels))
+        return 0;
+    auto sink = std::make_unique<DirectFileSink>();
+    if (!(existing ? sink->openExisting(path) : sink->open(path)))
+        return 0;
+    file = std::move(sink);
+    file_name = path;
+    if (!PrepareTables(width, height, sample_rate, channels)) {
+        FreeAll();
+        return 0;
+    }
+    return 1;
+}
+
+int CMp4mux::OpenImpl(const char* path, int width, int height, int sample_rate, int channels, uint32_t gap_bytes)
+{
+    if (!OpenSink(path, false, width, height, sample_rate, channels))
+        return 0;
 
     uint8_t head[kMp4FtypSizeWithVideo + kFreeBoxSize];
     const size_t ftyp = writeMp4Ftyp(head, width);
@@ -177,7 +200,49 @@ int CMp4mux::OpenImpl(const char* path, int width, int height, int sample_rate, 
         return 0;
     }
     file_end = write_pos;
-    moov_pos = moov_len = held_len = 0;
+    return 1;
+}
+
+int CMp4mux::OpenExisting(const char* path, int width, int height, int sample_rate, int channels, uint32_t mdat_pos_,
+                          uint32_t media_start)
+{
+    if (mdat_pos_ < kFreeBoxSize || media_start < mdat_pos_ + kMdatHeaderSize ||
+        !OpenSink(path, true, width, height, sample_rate, channels))
+        return 0;
+    mdat_pos = mdat_pos_;
+    write_pos = media_start;
+    file_end = std::max<uint64_t>(file->sizeOnDisk(), media_start);
+    return 1;
+}
+
+int CMp4mux::EnableJournal()
+{
+    if (!IsOpen() || failed)
+        return 0;
+    journal_wanted = true;
+    const video_audio_info_t& t = *info;
+    if (!journal.open(file_name, t.width, t.height, t.sample_rate, t.channels, mdat_pos, write_pos)) {
+        if (journal.outOfSpace()) {
+            out_of_space = true;
+            failed = true;
+        }
+        return 0;
+    }
+    if (t.sps_len)
+        journal.noteVideoHead(t.spsbuf, t.sps_len, t.ppsbuf, t.pps_len);
+    if (audio_delay_samples)
+        journal.noteAudioDelay(audio_delay_samples);
+    return CheckJournal();
+}
+
+int CMp4mux::CheckJournal()
+{
+    // The journal gives up on its own; a full disk ends the recording.
+    if (journal.outOfSpace() && !out_of_space) {
+        out_of_space = true;
+        failed = true;
+        return 0;
+    }
     return 1;
 }
 
@@ -190,6 +255,7 @@ int CMp4mux::SetAudioEncoderDelay(uint32_t samples)
         return 0;
     audio_delay_samples = samples;
     audio_delay_ms = uint32_t(mulDivU64(samples, 1000, info->sample_rate));
+    journal.noteAudioDelay(samples);
     return 1;
 }
 
@@ -205,6 +271,7 @@ int CMp4mux::WriteVideoHead(const void* sps, int sps_len, const void* pps, int p
     info->sps_len = uint32_t(sps_len);
     std::memcpy(info->ppsbuf, pps, size_t(pps_len));
     info->pps_len = uint32_t(pps_len);
+    journal.noteVideoHead(info->spsbuf, info->sps_len, info->ppsbuf, info->pps_len);
     return 1;
 }
 
@@ -213,16 +280,23 @@ int CMp4mux::WriteData(const char* bytes, int size)
     if (!IsOpen() || failed || size < 0 || (size > 0 && !bytes))
         return 0;
     uint32_t left = uint32_t(size);
+    uint32_t k = 0;
     if (moov_len != 0 && held_len < moov_len) {
-        const uint32_t k = std::min(left, moov_len - held_len);
+        // These bytes belong where the index in force stands: memory keeps
+        // them, and the journal too, as a killed process would lose them.
+        k = std::min(left, moov_len - held_len);
         std::memcpy(held_buf.data() + held_len, bytes, k);
+        journal.noteHeld(moov_pos + held_len, bytes, k);
         held_len += k;
         bytes += k;
         left -= k;
     }
     if (left) {
-        if (!file->write(bytes, left))
+        if (!file->write(bytes, left)) {
+            // The sample is not taken: its held part goes too.
+            held_len -= k;
             return Fail();
+        }
         file_end = std::max(file_end, file->tell());
     }
     return 1;
@@ -247,9 +321,25 @@ int CMp4mux::WriteVideo(const char* sample, int size, unsigned long duration, in
             return 0;
         return WriteVideo(sample, size, duration, key);
     }
+    const uint32_t offset = write_pos;
     if (!WriteData(sample, size))
         return 0;
+    AddVideoSample(uint32_t(size), duration, key);
+    journal.noteVideo(offset, sample, uint32_t(size), clampDuration(duration), key);
+    return CheckJournal();
+}
 
+int CMp4mux::RestoreVideo(uint32_t size, unsigned long duration, int key)
+{
+    if (!IsOpen() || failed || size == 0 || size > uint32_t(kMaxSampleBytes) || write_pos > kSplitAnyFrame)
+        return 0;
+    AddVideoSample(size, duration, key);
+    return 1;
+}
+
+void CMp4mux::AddVideoSample(uint32_t size, unsigned long duration, int key)
+{
+    video_audio_info_t* t = info.get();
     // Keep the video clock within 500 ms of the sound, which is the master.
     // A picture runs ahead of the sound by where it starts: its end lies a
     // whole frame period in the future, and at 2 frames per second that
@@ -268,7 +358,7 @@ int CMp4mux::WriteVideo(const char* sample, int size, unsigned long duration, in
     const uint32_t i = t->entry_count_stco_video;
     t->sample_delta_stts_video[i] = dur;
     t->sample_count_stts_video[i] = 1;
-    t->entry_size_stsz_video[t->entry_count_stsz_video] = uint32_t(size);
+    t->entry_size_stsz_video[t->entry_count_stsz_video] = size;
     bump(t->entry_count_stsz_video);
     ++video_samples;
     if (key) {
@@ -283,9 +373,8 @@ int CMp4mux::WriteVideo(const char* sample, int size, unsigned long duration, in
     t->sample_description_index_stsc_video[k] = 1;
     bump(t->entry_count_stsc_video);
 
-    write_pos += uint32_t(size);
+    write_pos += size;
     video_time += dur;
-    return 1;
 }
 
 void CMp4mux::NoteAudioWindow(uint32_t size)
@@ -314,10 +403,27 @@ int CMp4mux::WriteAudio(const char* sample, int size, unsigned long duration)
             return 0;
         return WriteAudio(sample, size, duration);
     }
+    const uint32_t offset = write_pos;
     if (!WriteData(sample, size))
         return 0;
+    AddAudioSample(uint32_t(size), duration);
+    journal.noteAudio(offset, sample, uint32_t(size), clampDuration(duration));
+    return CheckJournal();
+}
 
-    t->entry_size_stsz_audio[t->entry_count_stsz_audio] = uint32_t(size);
+int CMp4mux::RestoreAudio(uint32_t size, unsigned long duration)
+{
+    if (!IsOpen() || failed || size == 0 || size > uint32_t(kMaxSampleBytes) || write_pos > kSplitAnyFrame ||
+        info->entry_count_stco_audio >= kSplitAudioSamples)
+        return 0;
+    AddAudioSample(size, duration);
+    return 1;
+}
+
+void CMp4mux::AddAudioSample(uint32_t size, unsigned long duration)
+{
+    video_audio_info_t* t = info.get();
+    t->entry_size_stsz_audio[t->entry_count_stsz_audio] = size;
     bump(t->entry_count_stsz_audio);
     ++audio_samples;
     t->chunk_offset_stco_audio[t->entry_count_stco_audio] = write_pos;
@@ -328,11 +434,10 @@ int CMp4mux::WriteAudio(const char* sample, int size, unsigned long duration)
     t->sample_description_index_stsc_audio[k] = 1;
     bump(t->entry_count_stsc_audio);
 
-    write_pos += uint32_t(size);
+    write_pos += size;
     audio_time += clampDuration(duration);
-    audio_bytes += uint32_t(size);
-    NoteAudioWindow(uint32_t(size));
-    return 1;
+    audio_bytes += size;
+    NoteAudioWindow(size);
 }
 
 Mp4AudioBitRates CMp4mux::AudioBitRates() const
@@ -418,6 +523,13 @@ int CMp4mux::SaveData()
     const size_t n = buildMp4Moov(t, AudioBitRates(), next_moov_buf.data(), bound);
     if (n == 0 || n > 0xFFFFFFFFu)
         return 0;
+    // Without room for this index (and the next) kept on the disk, the
+    // recording cannot go on safely: stop here, while the room is still there.
+    if (!journal.ensureRoom(n)) {
+        out_of_space = true;
+        failed = true;
+        return 0;
+    }
 
     if (moov_len == 0) {
         // No index on disk yet: the file was not playable before, so the new
@@ -446,10 +558,12 @@ int CMp4mux::SaveData()
     moov_len = uint32_t(n);
     moov_pos = write_pos;
     held_len = 0;
+    saved_ms = t.duration;
+    journal.noteIndex(video_samples, audio_samples, write_pos);
     // The next n media bytes are held; later ones go to the file behind the index.
     if (!file->seek(uint64_t(write_pos) + n))
         return Fail();
-    return 1;
+    return CheckJournal();
 }
 
 int CMp4mux::Close()
@@ -458,13 +572,31 @@ int CMp4mux::Close()
         FreeAll();
         return 1;
     }
-    int ok = failed ? 0 : SaveData();
+    int ok = 0;
+    if (!failed) {
+        ok = SaveData();
+    } else if (out_of_space) {
+        // The disk is full: the media end with the last whole sample (a cut
+        // one lies beyond the logical end and is overwritten), and the room
+        // kept for this moment takes the final index. The writer still
+        // reports the failure afterwards.
+        journal.releaseRoom();
+        file->clearError();
+        failed = false;
+        ok = SaveData();
+        failed = true;
+    }
+    // Drop what lies behind the final index (the copy that kept the previous
+    // one in force while it was replaced, or the cut sample).
+    if (ok && !file->truncate(uint64_t(moov_pos) + moov_len))
+        ok = 0;
     if (!file->close())
         ok = 0;
-    // Drop what lies behind the final index (the copy that kept the previous
-    // one in force while it was replaced).
-    if (ok && ::truncate(file_name.c_str(), off_t(uint64_t(moov_pos) + moov_len)) != 0)
-        ok = 0;
+    // A file without its final index keeps its journal for a repair.
+    if (ok)
+        journal.finish();
+    else
+        journal.abandon();
     FreeAll();
     return ok;
 }
@@ -481,6 +613,7 @@ int CMp4mux::ReOpen()
     const int channels = int(t.channels);
     const uint32_t delay = audio_delay_samples;
     const bool ended = audio_ended;
+    const bool journaled = journal_wanted;
     uint8_t sps[kMp4ParamSetMax];
     uint8_t pps[kMp4ParamSetMax];
     const uint32_t sps_len = t.sps_len;
@@ -492,6 +625,8 @@ int CMp4mux::ReOpen()
     // last good index; the recording still moves on to the next file.
     Close();
     if (!Open(next.c_str(), width, height, 25, sample_rate, channels))
+        return 0;
+    if (journaled && !EnableJournal() && failed)
         return 0;
     if (sps_len)
         WriteVideoHead(sps, int(sps_len), pps, int(pps_len));

@@ -3,9 +3,10 @@
 #include <memory>
 #include <string>
 
-#include "base/OutputSink.h"
+#include "base/DirectFileSink.h"
 #include "mux/mp4/ByteBuffer.h"
 #include "mux/mp4/Mp4Boxes.h"
+#include "mux/mp4/Mp4Journal.h"
 #include "mux/mp4/Mp4SampleTables.h"
 
 namespace quillet {
@@ -16,10 +17,17 @@ namespace quillet {
 // file on disk is a complete, playable MP4 up to the last SaveData even when the
 // process dies, is killed, or the disk fills up.
 //
+// Media bytes go to the system as each sample is written (no buffer in the
+// process), and with EnableJournal a side journal records every sample, so a
+// killed recording can be repaired up to its last whole sample (Mp4Repair.h).
+//
 // Results: 1 success, 0 failure. After a write, seek or allocation failure the
 // writer stays open but refuses everything (every call returns 0) and leaves the
 // file as it stood after the last successful SaveData; the caller should stop
-// and Close. Not thread-safe: the recording lock serialises all calls.
+// and Close. When the failure was a full disk, Close gives back the room the
+// journal kept and writes the final index over the cut, so the file holds every
+// whole sample written before it. Not thread-safe: the recording lock
+// serialises all calls.
 //
 // Data members are public for inspection; only the methods change them.
 class CMp4mux {
@@ -39,6 +47,23 @@ public:
     // without writing gigabytes. All offsets in the file stay true.
     int OpenWithLeadingGap(const char* path, int width, int height, int frame_rate, int sample_rate,
                            int channels, uint32_t gap_bytes);
+
+    // Keeps the side journal and the room for the final index beside the
+    // file ("name.journal", "name.reserve") from now on, continuation files
+    // included; both go at a successful Close. Call right after Open. Returns
+    // 0 when they cannot be made: on a full disk the writer then refuses
+    // everything (OutOfSpace()), otherwise it goes on without them.
+    int EnableJournal();
+
+    // Repair: opens a file this writer began, without changing it, to give it
+    // an index again. The samples already in it are then declared in their
+    // order with RestoreVideo and RestoreAudio, exactly as they were once
+    // written, and Close writes the index behind the last one and cuts the
+    // file there. media_start is the offset of the first media byte.
+    int OpenExisting(const char* path, int width, int height, int sample_rate, int channels, uint32_t mdat_pos,
+                     uint32_t media_start);
+    int RestoreVideo(uint32_t size, unsigned long duration, int key);
+    int RestoreAudio(uint32_t size, unsigned long duration);
 
     // Declares that every audio sample's sound comes out of the decoder this
     // many sample frames late (AAC priming and look-ahead). The audio track's
@@ -75,6 +100,10 @@ public:
 
     bool IsOpen() const { return file != nullptr; }
     bool Failed() const { return failed; }
+    // The failure was a full disk (or the room for the index could not be kept).
+    bool OutOfSpace() const { return out_of_space; }
+    // Play time (ms) that the index last written into the file covers.
+    uint32_t SavedMs() const { return saved_ms; }
     const std::string& FileName() const { return file_name; }
 
     // Samples larger than this are refused: with the split margins below it
@@ -91,7 +120,7 @@ public:
     static constexpr uint32_t kSplitAudioSamplesAtKey = kMp4TableCountCap - 0x4000;
     static constexpr uint32_t kSplitAudioSamples = kMp4TableCountCap - 1;
 
-    std::unique_ptr<FileSink> file;          // null when not open
+    std::unique_ptr<DirectFileSink> file;     // null when not open
     std::unique_ptr<video_audio_info_t> info; // null when not open
     uint32_t write_pos = 0;   // logical file length: position of the next media byte
     uint32_t mdat_pos = 0;    // offset of the 8-byte mdat header
@@ -112,13 +141,20 @@ public:
     uint32_t audio_delay_ms = 0;      // the same in media time (1000 per second)
     bool audio_ended = false;         // EndAudio() was called
     bool failed = false;
+    bool out_of_space = false;
+    uint32_t saved_ms = 0;        // play time covered by the index in force
     std::string file_name;
 
     Mp4AudioBitRates AudioBitRates() const;
 
 private:
     int OpenImpl(const char* path, int width, int height, int sample_rate, int channels, uint32_t gap_bytes);
+    int OpenSink(const char* path, bool existing, int width, int height, int sample_rate, int channels);
+    int PrepareTables(int width, int height, int sample_rate, int channels);
     int AllocateTables();
+    void AddVideoSample(uint32_t size, unsigned long duration, int key);
+    void AddAudioSample(uint32_t size, unsigned long duration);
+    int CheckJournal();
     void FreeAll();
     int Fail();
     int Split();
@@ -134,6 +170,9 @@ private:
     uint32_t window_head = 0;
     uint64_t window_sum = 0;
     uint64_t window_peak = 0;
+
+    Mp4Journal journal;
+    bool journal_wanted = false; // continuation files keep one too
 };
 
 } // namespace quillet

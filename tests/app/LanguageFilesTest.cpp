@@ -1,4 +1,5 @@
 #include "app/core/Language.h"
+#include "app/desktop/ResourceTexts.h"
 #include "base/BuiltinTexts.h"
 #include "base/ProfileStore.h"
 
@@ -30,6 +31,17 @@ TEST(LanguageFiles, BothLanguagesAreComplete)
         for (const char* cmd : {"M1000", "M1001", "M1002", "M1010", "M32771", "M32774", "M32785", "M32786"})
             EXPECT_FALSE(file.getString("COMMAND", cmd, "").empty()) << cmd;
         EXPECT_FALSE(file.find("COMMAND", "M0", nullptr)) << "M0 would turn separators into items";
+
+        // Every control and menu command of the desktop program's windows.
+        int entries = 0;
+        const desktop::ResourceEntry* e = desktop::resourceEntries(&entries);
+        ASSERT_GT(entries, 40);
+        for (int i = 0; i < entries; ++i) {
+            const std::string key = (e[i].menu ? "M" : "T") + std::to_string(e[i].id);
+            EXPECT_FALSE(file.getString(e[i].section, key, "").empty()) << e[i].section << "/" << key;
+        }
+        EXPECT_NE(file.getString(desktop::kAboutCaption, "T1050", "").find("5.--"), std::string::npos)
+            << "the About window puts the version where 5.-- stands";
     }
 }
 

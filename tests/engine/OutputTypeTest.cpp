@@ -47,6 +47,7 @@ TEST(QualityLevel, BitRatesFollowTheFactor)
     // Integer division happens before the multiplication by 1000.
     EXPECT_EQ(wmvBitrate(1024, 768, 1), (1792 * 100 / 560) * 1000);
     EXPECT_EQ(wmvBitrate(1024, 768, 1), 320000);
+    EXPECT_EQ(wmvBitrate(1920, 1080, 2), 803000);
     EXPECT_EQ(qualityLevelRow(9).videoBitrateFactor, 400) << "levels are clamped";
     EXPECT_EQ(qualityLevelRow(-3).videoBitrateFactor, 50);
 }

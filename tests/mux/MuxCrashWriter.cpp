@@ -7,7 +7,16 @@
 // "mp4-every" refreshes after every picture once past 10 s, so that most kill
 // moments fall inside an index refresh.
 //
-// usage: mux_crash_writer mp4|mp4-every|flv OUTPUT LOG MICROSECONDS_PER_PICTURE
+// "journal" keeps the side journal, refreshes at every key frame (as the
+// recorder does) and logs "<pictures> <audio frames>" after every picture.
+// "journal-split" does the same in a file that starts just below the split
+// threshold, so the recording moves on to its continuation file within a
+// second; the picture and frame counts at which the continuation began are
+// logged once as "S <pictures> <audio frames>".
+//
+// "flv-journal" writes an FLV with its journal and logs after every picture.
+//
+// usage: mux_crash_writer mp4|mp4-every|flv|journal|journal-split|flv-journal OUTPUT LOG MICROSECONDS_PER_PICTURE
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -54,14 +63,22 @@ int main(int argc, char** argv)
     CMp4mux mp4;
     FlvWriter flv;
     const bool every = format == "mp4-every";
-    const bool is_mp4 = format == "mp4" || every;
+    const bool split = format == "journal-split";
+    const bool flv_journal = format == "flv-journal";
+    const bool journal = format == "journal" || split || flv_journal;
+    const bool is_mp4 = format == "mp4" || every || (journal && !flv_journal);
     if (is_mp4) {
-        if (!mp4.Open(out, v.width, v.height, 25, a.sample_rate, a.channels) ||
+        // About 60 kB below the split threshold: a sparse hole stands for the
+        // gigabytes before.
+        const uint32_t gap = split ? CMp4mux::kSplitAtKeyFrame - 60000 - 48 : 0;
+        if (!mp4.OpenWithLeadingGap(out, v.width, v.height, 25, a.sample_rate, a.channels, gap) ||
+            (journal && !mp4.EnableJournal()) ||
             !mp4.WriteVideoHead(v.sps.data(), int(v.sps.size()), v.pps.data(), int(v.pps.size())))
             return 4;
     } else {
         const Bytes head = flvAvcHeaderTag(v.sps, v.pps);
-        if (!flv.CreateFlvFile(out) || !flv.WriteFlvHeader(v.width, v.height, a.channels, head.data(), int(head.size())))
+        if (!flv.CreateFlvFile(out) || (flv_journal && !flv.EnableJournal(25)) ||
+            !flv.WriteFlvHeader(v.width, v.height, a.channels, head.data(), int(head.size())))
             return 4;
     }
 
@@ -81,15 +98,27 @@ int main(int argc, char** argv)
         const size_t k = i % v.samples.size();
         const int key = v.keys[k];
         if (is_mp4) {
+            const std::string before = mp4.FileName();
             if (!mp4.WriteVideo(reinterpret_cast<const char*>(v.samples[k].data()), int(v.samples[k].size()), 40,
                                 key))
                 return 5;
+            if (mp4.FileName() != before) {
+                char line[64];
+                const int n = std::snprintf(line, sizeof line, "S %u %u\n", i, j);
+                if (::write(log, line, size_t(n)) != n)
+                    return 3;
+            }
         } else {
             const Bytes tag = flvVideoTag(v.samples[k], key, t);
             if (!flv.WriteFlvVideo(tag.data(), int(tag.size()), key, t))
                 return 5;
         }
-        if ((key || (every && refreshed)) && t > kRefreshAfterMs) {
+        if (journal) {
+            if (is_mp4 && key && !mp4.SaveData())
+                return 6;
+            logRefresh(log, i + 1, j);
+            refreshed = true;
+        } else if ((key || (every && refreshed)) && t > kRefreshAfterMs) {
             // The FLV writer refreshed its metadata inside WriteFlvVideo.
             if (is_mp4 && !mp4.SaveData())
                 return 6;

@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -32,7 +33,7 @@ inline bool desktopPresent()
 
 #define REQUIRE_DESKTOP()                                                                  \
     do {                                                                                   \
-        if (!quillet::test::desktopPresent())                                              \
+        if (!::quillet::test::desktopPresent())                                            \
             GTEST_SKIP() << "needs DISPLAY, a PulseAudio server and ffmpeg (test-env.sh)"; \
     } while (0)
 
@@ -226,6 +227,50 @@ private:
     std::vector<std::string> env_;
     pid_t pid_ = -1;
     pid_t keeper_ = -1;
+};
+
+inline std::vector<int16_t> decodeSound(const std::string& file)
+{
+    const std::string raw = commandOutput("ffmpeg -v error -i '" + file + "' -map 0:a:0 -ac 1 -ar 32000 -f s16le -");
+    std::vector<int16_t> pcm(raw.size() / 2);
+    if (!pcm.empty())
+        std::memcpy(pcm.data(), raw.data(), pcm.size() * 2);
+    return pcm;
+}
+
+// The computer's own sound: the last entry of "quillet-cli devices".
+inline std::string computerSoundIndex()
+{
+    const std::string out = commandOutput(cli() + " devices 2>/dev/null | grep -E 'own sound|monitor' | tail -n1");
+    const size_t p = out.find_first_not_of(' ');
+    return p == std::string::npos ? std::string() : out.substr(p, out.find(' ', p) - p);
+}
+
+// A tone playing into the default sink, and a moving scene, for the life of
+// the object.
+struct Scene {
+    explicit Scene(int seconds, int freq = 1000)
+    {
+        folder = tempFolder();
+        const std::string wav = folder + "tone.wav";
+        std::system(("sox -n -r 48000 -c 2 '" + wav + "' synth " + std::to_string(seconds) + " sine " +
+                     std::to_string(freq) + " vol 0.5 2>/dev/null")
+                        .c_str());
+        tone = spawn({"/usr/bin/paplay", wav});
+        mover = spawn({"/bin/sh", "-c",
+                       "i=0; while :; do xsetroot -solid \"#$(printf '%02x%02x40' $((i*37%256)) $((i*91%256)))\"; "
+                       "i=$((i+1)); sleep 0.2; done"});
+    }
+    ~Scene()
+    {
+        for (pid_t p : {tone, mover})
+            if (p > 0) {
+                kill(p, SIGTERM);
+                waitExit(p);
+            }
+    }
+    std::string folder;
+    pid_t tone = -1, mover = -1;
 };
 
 } // namespace quillet::test

@@ -62,9 +62,11 @@ struct Rig {
 
 TEST(RecordingSession, TypesWithoutAWriterEndTheStartWithAClearMessage)
 {
-    for (const char* name : {"/tmp/quillet-x.avi", "/tmp/quillet-x.wmv", "/tmp/quillet-x.rec"}) {
+    for (const char* name : {"/tmp/quillet-x.wmv", "/tmp/quillet-x.rec"}) {
         Rig rig;
-        rig.env.outputFactory = {}; // the real writers
+        // Every type has a writer now; a factory without one for the type
+        // stands in for a build that lacks it.
+        rig.env.outputFactory = [](OutputType) { return std::unique_ptr<MediaOutput>(); };
         rig.settings.outputFileName = name;
         std::filesystem::remove(name);
         auto s = rig.make();

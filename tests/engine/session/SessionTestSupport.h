@@ -1,4 +1,6 @@
 #pragma once
+#include <gtest/gtest.h>
+
 #include <cmath>
 #include <cstdint>
 #include <cstdio>
@@ -227,6 +229,19 @@ inline double toneEnergy(const std::vector<int16_t>& pcm, double freq, double ra
         s1 = s0;
     }
     return (s1 * s1 + s2 * s2 - k * s1 * s2) / double(pcm.size() ? pcm.size() : 1);
+}
+
+// A WMV recording as players see it: an ASF file with one wmv2 picture
+// stream of the size and one wmav2 sound stream at 22050 Hz mono.
+inline void expectWmvStreams(const std::string& file, int width, int height)
+{
+    EXPECT_EQ(probe(file, "v:0", "format=format_name"), "asf") << file;
+    EXPECT_EQ(probe(file, "v:0", "stream=codec_name"), "wmv2") << file;
+    EXPECT_EQ(probe(file, "v:0", "stream=width"), std::to_string(width)) << file;
+    EXPECT_EQ(probe(file, "v:0", "stream=height"), std::to_string(height)) << file;
+    EXPECT_EQ(probe(file, "a:0", "stream=codec_name"), "wmav2") << file;
+    EXPECT_EQ(probe(file, "a:0", "stream=sample_rate"), "22050") << file;
+    EXPECT_EQ(probe(file, "a:0", "stream=channels"), "1") << file;
 }
 
 } // namespace quillet::test
