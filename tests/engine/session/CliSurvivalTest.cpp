@@ -254,6 +254,42 @@ TEST(CliSurvival, ARemovedDefaultSourceIsToldAndTheRecordingGoesOn)
     EXPECT_GT(number(probe(file, "a:0", "stream=duration")), 5.0);
 }
 
+TEST(CliSurvival, LowFrameRatesKeepEvenPictureDurationsWithSound)
+{
+    // At 2 frames per second the sound starts before the first picture is
+    // due; no picture may be shortened against it (once the opening pictures
+    // were squeezed to a quarter second). The first picture is taken when
+    // slot 1 is due, half a second in, and since the track starts at 0 it
+    // also stands for the opening half second; every later one lasts its
+    // own slot.
+    REQUIRE_DESKTOP();
+    PrivateDisplay x;
+    ASSERT_TRUE(x.ready());
+    Stopped scene{moveScene(x.name())};
+    PrivateSound pulse;
+    ASSERT_TRUE(pulse.ready());
+    pulse.playTone(20);
+    const std::string file = tempFolder() + "two-fps.mp4";
+    Recorder rec({"--display", x.name(), "-o", file, "--seconds", "5", "--fps", "2", "--area", "0,0,320,240", "--sound",
+                  "on", "--source", "0", "--no-countdown", "-y"},
+                 pulse.env());
+    EXPECT_EQ(rec.finish(30000), 0) << rec.output();
+    expectDecodes(file);
+    std::string durations = probe(file, "v:0", "packet=duration_time");
+    std::vector<double> d;
+    for (size_t at = 0; at < durations.size();) {
+        const size_t end = durations.find('\n', at);
+        d.push_back(number(durations.substr(at, end - at)));
+        at = end == std::string::npos ? durations.size() : end + 1;
+    }
+    ASSERT_GE(d.size(), 9u) << durations;
+    EXPECT_NEAR(d[0], 1.0, 0.002) << durations;
+    for (size_t i = 1; i < d.size(); ++i)
+        EXPECT_NEAR(d[i], 0.5, 0.002) << "picture " << i << " of " << durations;
+    EXPECT_NEAR(number(probe(file, "v:0", "packet=pts_time")), 0.0, 0.001);
+    EXPECT_NEAR(number(probe(file, "a:0", "stream=duration")), videoSeconds(file), 0.6);
+}
+
 TEST(CliSurvival, StopSignalsFinaliseAndCtrlCInTheCountdownCancels)
 {
     REQUIRE_DESKTOP();
