@@ -71,8 +71,11 @@ int FrameGrabber::init(const Rect& area, uint8_t flags, bool largeLimit)
     int64_t h = hasArea ? a.bottom - a.top : cy;
     w = std::min<int64_t>(w, physicalWidth_);
     h = std::min<int64_t>(h, physicalHeight_);
+    const int64_t areaW = w;
+    const int64_t areaH = h;
     const int64_t maxW = largeLimit ? 1920 : 1600;
     const int64_t maxH = largeLimit ? 1080 : 1024;
+    const bool limited = w > maxW || h > maxH;
     if (w > maxW) {
         h = maxW * h / w;
         w = maxW;
@@ -94,8 +97,11 @@ int FrameGrabber::init(const Rect& area, uint8_t flags, bool largeLimit)
     if (hasArea) {
         const int32_t left = static_cast<int32_t>(int64_t{physicalWidth_} * a.left / cx);
         const int32_t top = static_cast<int32_t>(int64_t{a.top} * physicalHeight_ / cy);
-        captureWidth_ = static_cast<int32_t>(w * physicalWidth_ / cx);
-        captureHeight_ = static_cast<int32_t>(h * physicalHeight_ / cy);
+        // An area over the size limit is read whole and scaled down to the
+        // output, as the whole screen is; reading only the output's size of
+        // it would crop the picture instead.
+        captureWidth_ = static_cast<int32_t>((limited ? areaW : w) * physicalWidth_ / cx);
+        captureHeight_ = static_cast<int32_t>((limited ? areaH : h) * physicalHeight_ / cy);
         // Rounding the output up may push the capture past the screen's edge;
         // the screen cannot be read there.
         captureWidth_ = std::min(captureWidth_, physicalWidth_ - left);

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "engine/ScreenFrame.h"
@@ -88,6 +89,16 @@ public:
     virtual uint64_t cursorSerial() = 0;
     // The current cursor shape with its pixels. Returns 1, or 0 when unknown.
     virtual int cursorImage(CursorImage& image) = 0;
+
+    // The screen is gone for good (its server went away): every copy fails
+    // from now on. *reason, when given, says why. Any thread.
+    virtual bool connectionLost(std::string* reason) const
+    {
+        (void)reason;
+        return false;
+    }
+    // The name the user knows the screen by (an X display name), for messages.
+    virtual std::string sourceName() const { return {}; }
 };
 
 } // namespace quillet

@@ -6,18 +6,65 @@
 
 namespace quillet {
 
-void RecordSettings::load(const ProfileStore& settings, int sourceCount)
+namespace {
+
+// Whole decimal text with optional blanks around it and an optional sign;
+// false for anything else.
+bool strictInt(const std::string& text, long* out)
 {
-    qualityLevel = clampQualityLevel(settings.getInt(keys::kScreen, keys::kQuality, keys::kQualityDefault));
-    framesPerSecond = static_cast<uint8_t>(settings.getInt(keys::kScreen, keys::kFps, keys::kFpsDefault));
+    size_t i = text.find_first_not_of(" \t");
+    if (i == std::string::npos)
+        return false;
+    bool negative = false;
+    if (text[i] == '+' || text[i] == '-')
+        negative = text[i++] == '-';
+    long v = 0;
+    size_t digits = 0;
+    for (; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i, ++digits)
+        if (v < 100000000)
+            v = v * 10 + (text[i] - '0');
+    if (digits == 0 || text.find_first_not_of(" \t", i) != std::string::npos)
+        return false;
+    *out = negative ? -v : v;
+    return true;
+}
+
+void note(SettingRepairs* repairs, const char* section, const char* key, const std::string& stored, int used)
+{
+    if (repairs)
+        repairs->push_back(SettingRepair{section, key, stored, std::to_string(used)});
+}
+
+} // namespace
+
+void RecordSettings::load(const ProfileStore& settings, int sourceCount, SettingRepairs* repairs)
+{
+    std::string text;
+    const int storedQuality = settings.getInt(keys::kScreen, keys::kQuality, keys::kQualityDefault);
+    qualityLevel = clampQualityLevel(storedQuality);
+    if (qualityLevel != storedQuality && settings.find(keys::kScreen, keys::kQuality, &text))
+        note(repairs, keys::kScreen, keys::kQuality, text, qualityLevel);
+
+    framesPerSecond = keys::kFpsDefault;
+    if (settings.find(keys::kScreen, keys::kFps, &text)) {
+        long v = 0;
+        if (strictInt(text, &v) && v >= kMinStoredFramesPerSecond && v <= kMaxStoredFramesPerSecond)
+            framesPerSecond = static_cast<uint8_t>(v);
+        else
+            note(repairs, keys::kScreen, keys::kFps, text, framesPerSecond);
+    }
+
     hideWhileRecording = settings.getInt(keys::kScreen, keys::kHideWhileRecording, 0) != 0;
     recordSound = settings.getInt(keys::kQuillet, keys::kRecordSound, 1) != 0;
     audioSourceCount = sourceCount < 0 ? 0 : sourceCount;
-    audioSourceIndex = settings.getInt(keys::kQuillet, keys::kAudioSource, 0);
+    const int storedSource = settings.getInt(keys::kQuillet, keys::kAudioSource, 0);
+    audioSourceIndex = storedSource;
     if (audioSourceIndex < 0)
         audioSourceIndex = 0;
     if (audioSourceIndex > audioSourceCount)
         audioSourceIndex = audioSourceCount;
+    if (audioSourceIndex != storedSource && settings.find(keys::kQuillet, keys::kAudioSource, &text))
+        note(repairs, keys::kQuillet, keys::kAudioSource, text, audioSourceIndex);
 }
 
 int RecordSettings::save(ProfileStore& settings) const

@@ -1,12 +1,27 @@
 #pragma once
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "engine/ScreenFrame.h"
 
 namespace quillet {
 
 class ProfileStore;
+
+// A stored setting that could not be used as it stood, and what is used instead.
+struct SettingRepair {
+    std::string section;
+    std::string key;
+    std::string stored;      // the text in the settings file
+    std::string replacement; // the value used
+};
+using SettingRepairs = std::vector<SettingRepair>;
+
+// Lowest and highest stored frame rate that is used as it stands (26 to 30
+// then run at 25, the 40-ms period).
+constexpr int kMinStoredFramesPerSecond = 1;
+constexpr int kMaxStoredFramesPerSecond = 30;
 
 // The recording parameters the shell fills and the session reads once at start.
 struct RecordSettings {
@@ -24,10 +39,13 @@ struct RecordSettings {
     bool wholeScreen() const { return captureArea.right == captureArea.left; }
 
     // Reads the stored fields from the settings file with the load rules:
-    // quality clamped to 0..4, source index clamped to 0..sourceCount, frame
-    // rate and flags as stored. sourceCount is the number of recording devices
-    // plus one when the computer's own sound can be recorded.
-    void load(const ProfileStore& settings, int sourceCount);
+    // quality clamped to 0..4, source index clamped to 0..sourceCount, flags
+    // as stored. A frame rate that is not a number or lies outside 1..30 is
+    // replaced by the default 15 (it would otherwise wrap through the byte it
+    // is kept in). sourceCount is the number of recording devices plus one
+    // when the computer's own sound can be recorded. Every value that was
+    // replaced or clamped is appended to *repairs when given.
+    void load(const ProfileStore& settings, int sourceCount, SettingRepairs* repairs = nullptr);
     // Writes the stored fields back (the settings window's OK).
     int save(ProfileStore& settings) const;
 };

@@ -4,7 +4,18 @@
 # stop_scene, cpu_of COMMAND. Needs ffplay and a display.
 
 pids=()
-stop_scene() { for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; wait "$pid" 2>/dev/null || true; done; pids=(); }
+# A player that ignores the polite signal (it happens under load) would hold the
+# run for ever: it gets two seconds, then the hard one.
+stop_scene() {
+  local pid i
+  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done
+  for pid in "${pids[@]}"; do
+    for i in $(seq 40); do kill -0 "$pid" 2>/dev/null || break; sleep 0.05; done
+    kill -9 "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+  done
+  pids=()
+}
 
 # The scrolling text: 200 lines of code-like words from a fixed generator, so
 # every run and every machine scrolls the same page.

@@ -29,6 +29,8 @@ public:
     void showMessage(const char* key, const std::string& text) override;
     ConfirmAnswer confirm(const std::string& text, const std::string& caption, ConfirmKind kind) override;
     void showCountdown() override;
+    // A stop signal during the countdown cancels the recording.
+    bool countdownCancelled() override { return interrupted_ && interrupted_->load(); }
     void showStatus(const std::string& elapsed, int trayIcon, int soundLevel) override;
     void stateChanged(int state) override;
     void playRecording(const std::string&, bool) override {}

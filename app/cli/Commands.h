@@ -3,6 +3,12 @@
 
 namespace quillet::cli {
 
+// Exit codes of quillet-cli.
+constexpr int kExitFinished = 0;  // done (a recording: its file is complete)
+constexpr int kExitFailed = 1;    // failed, or a recording ended early (its file is still complete)
+constexpr int kExitUsage = 2;     // bad command line
+constexpr int kExitCancelled = 3; // cancelled before recording began (nothing was kept)
+
 // Each returns the process exit code. argv[0] is the command's name.
 int runSelfCheck(int argc, char** argv);
 // Records the screen (and sound) into a file; see RecordOptions.h.

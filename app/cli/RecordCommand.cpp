@@ -1,10 +1,12 @@
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 
 #include "app/cli/CliHost.h"
 #include "app/cli/Commands.h"
 #include "app/cli/RecordOptions.h"
+#include "app/cli/SettingsNotices.h"
 #include "app/core/AppPaths.h"
 #include "app/core/Language.h"
 #include "app/core/SettingsFile.h"
@@ -15,6 +17,7 @@
 #include "engine/RecordSettings.h"
 #include "engine/session/DiskFullText.h"
 #include "engine/session/RecordingSession.h"
+#include "engine/session/StatusText.h"
 
 namespace quillet::cli {
 namespace {
@@ -30,8 +33,11 @@ void installSignals()
     struct sigaction sa {};
     sa.sa_handler = onStopSignal;
     sigemptyset(&sa.sa_mask);
-    sigaction(SIGINT, &sa, nullptr);
-    sigaction(SIGTERM, &sa, nullptr);
+    // A closed terminal (SIGHUP), a reader of our output gone (SIGPIPE) and
+    // Ctrl+\ (SIGQUIT) would each end the process with the file unfinished;
+    // they finalise it like Ctrl+C instead.
+    for (int sig : {SIGINT, SIGTERM, SIGHUP, SIGPIPE, SIGQUIT})
+        sigaction(sig, &sa, nullptr);
     sa.sa_handler = onPauseSignal;
     sigaction(SIGUSR1, &sa, nullptr);
     // A file-size limit then fails the write, which ends the recording like a
@@ -44,6 +50,15 @@ std::string folderOf(const std::string& file)
 {
     const size_t slash = file.rfind('/');
     return slash == std::string::npos ? std::string("./") : file.substr(0, slash + 1);
+}
+
+// Message keys that mean the recording failed or ended early.
+bool endedInFailure(const std::string& shownKeys)
+{
+    for (const char* key : {"fileErr", kDiskFullKey, "xLost", "xStuck", "startErr", "h264Err", "audioErr", "typeErr"})
+        if (shownKeys.find(std::string(key) + " ") != std::string::npos)
+            return true;
+    return false;
 }
 
 // The main window's format list index for a file's output type.
@@ -101,15 +116,28 @@ int runRecord(int argc, char** argv)
     CliHost host(language, opt.yes, opt.countdown, &g_stopRequested);
 
     X11Screen screen;
-    if (!screen.open(opt.display.empty() ? nullptr : opt.display.c_str())) {
-        host.showMessage("startErr", host.messageText("startErr"));
-        std::fprintf(stderr, "quillet-cli record: cannot open the X display \"%s\"\n",
-                     opt.display.empty() ? (getenv("DISPLAY") ? getenv("DISPLAY") : "") : opt.display.c_str());
-        return 1;
+    if (!screen.open(opt.display.empty() ? nullptr : opt.display.c_str(), X11Screen::kOpenTimeoutMs,
+                     &g_stopRequested)) {
+        if (screen.openProblem() == X11OpenProblem::Cancelled) {
+            std::fprintf(stderr, "quillet-cli record: cancelled, nothing was recorded\n");
+            return kExitCancelled;
+        }
+        const std::string name = screen.sourceName();
+        const std::string why = screen.openProblem() == X11OpenProblem::NoAnswer
+                                    ? formatWithTexts(host.messageText("xNoAnswer"),
+                                                      {name, std::to_string(X11Screen::kOpenTimeoutMs / 1000)})
+                                    : formatWithTexts(host.messageText("xNoDisplay"),
+                                                      {name, screen.openReason().empty() ? std::string("refused")
+                                                                                         : screen.openReason()});
+        host.showMessage("startErr", host.messageText("startErr") + "\r\n" + why);
+        return kExitFailed;
     }
 
     SessionEnvironment env;
     env.screen = &screen;
+    // The benchmark's view of the video thread (see TickTrace).
+    if (const char* trace = std::getenv("QUILLET_TICK_TRACE"))
+        env.tickTracePath = trace;
     AudioSystemInfo info;
     std::string soundError;
     if (!queryAudioSystem(info, soundError))
@@ -120,7 +148,10 @@ int runRecord(int argc, char** argv)
     env.lookbackCall = env.sources.offersComputerSound() ? platformLookbackCall() : nullptr;
 
     RecordSettings rs;
-    rs.load(settings.store(), env.sources.sourceCount());
+    SettingRepairs repairs;
+    rs.load(settings.store(), env.sources.sourceCount(), &repairs);
+    for (const std::string& line : settingRepairTexts(repairs, language))
+        host.showMessage("badSetting", line);
     if (opt.quality >= 0)
         rs.qualityLevel = opt.quality;
     if (opt.fps > 0)
@@ -151,8 +182,12 @@ int runRecord(int argc, char** argv)
     if (explicitFile)
         formatIndex = formatIndexForType(outputTypeForFileName(opt.output));
     std::string outputFolder = settings.outputFolder();
-    if (!explicitFile)
-        createFolder(outputFolder);
+    if (!explicitFile) {
+        const OutputFolderChoice folder = settings.usableOutputFolder();
+        if (folder.problem != OutputFolderChoice::None)
+            host.showMessage("badFolder", folderProblemText(folder, language));
+        outputFolder = folder.folder;
+    }
     const std::string formatName =
         formatIndex >= 0 ? language.lookupMessage("Typ" + std::to_string(formatIndex + 1)) : std::string("Quillet");
     if (explicitFile) {
@@ -164,9 +199,11 @@ int runRecord(int argc, char** argv)
 
     RecordingSession session(host, std::move(env));
     if (!session.start(rs, formatName, explicitFile, outputFolder, formatIndex < 0 ? 0 : formatIndex)) {
-        if (host.shownKeys().empty())
-            std::fprintf(stderr, "quillet-cli record: cancelled\n");
-        return 1;
+        if (session.lastStartCancelled() || g_stopRequested.load()) {
+            std::fprintf(stderr, "quillet-cli record: cancelled, nothing was recorded\n");
+            return kExitCancelled;
+        }
+        return kExitFailed;
     }
     const int fps = session.counters().framesPerSecond;
     const uint64_t started = tickMs();
@@ -178,6 +215,8 @@ int runRecord(int argc, char** argv)
         if (host.mailbox().wait(kLoopWaitMs, ev)) {
             if (ev.kind == AudioInputEvent::BufferDone)
                 session.onAudioChunk(ev.input, ev.buffer);
+            else if (ev.kind == AudioInputEvent::Moved)
+                session.onAudioMoved(ev.input, ev.device);
             else
                 session.onAudioFailed(ev.input);
         }
@@ -228,8 +267,16 @@ int runRecord(int argc, char** argv)
     std::printf("file: %s\n", session.outputFileName().c_str());
     if (session.stopWaitOverruns() > 0)
         std::fprintf(stderr, "quillet-cli record: a worker thread ended late at stop\n");
-    const std::string& shown = host.shownKeys();
-    return shown.find("fileErr") != std::string::npos || shown.find(kDiskFullKey) != std::string::npos ? 1 : 0;
+    const int code = endedInFailure(host.shownKeys()) ? kExitFailed : kExitFinished;
+    if (session.abandonedWorkers()) {
+        // The file is final. The stuck thread and the screen's connection
+        // (whose close would wait for the frozen server as well) are left to
+        // the end of the process.
+        std::fflush(stdout);
+        std::fflush(stderr);
+        std::_Exit(code);
+    }
+    return code;
 }
 
 } // namespace quillet::cli

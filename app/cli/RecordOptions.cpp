@@ -58,7 +58,8 @@ const char* recordUsage()
            "      --no-countdown    start at once\n"
            "  -y, --yes             answer the confirmation with OK\n"
            "      --display NAME    X display (default: $DISPLAY)\n"
-           "Ctrl+C or SIGTERM stops and finalises the file; SIGUSR1 pauses and resumes.\n";
+           "Ctrl+C, SIGTERM, SIGHUP, SIGQUIT or SIGPIPE stops and finalises the file; Ctrl+C during the\n"
+           "countdown cancels without leaving a file (exit code 3). SIGUSR1 pauses and resumes.\n";
 }
 
 int parseRecordOptions(int argc, char** argv, RecordOptions* out, std::string* error)

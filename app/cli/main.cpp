@@ -17,7 +17,15 @@ void printUsage(FILE* out)
                  "  info        show what a recording holds\n"
                  "  repair      finish recordings that were cut short; repair --help for options\n"
                  "  selfcheck   show where settings and language files are and check them\n"
-                 "  help        show this text\n");
+                 "  help        show this text\n"
+                 "\n"
+                 "exit codes:\n"
+                 "  0  done; a recording's file is complete\n"
+                 "  1  failed, or a recording ended early (lost X display, full disk); what was\n"
+                 "     recorded is kept in a complete file\n"
+                 "  2  bad command line\n"
+                 "  3  cancelled before recording began (confirmation refused, Ctrl+C during the\n"
+                 "     countdown or while connecting): no file is left\n");
 }
 
 } // namespace

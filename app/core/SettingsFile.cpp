@@ -23,6 +23,11 @@ std::string SettingsFile::outputFolder() const
     return f;
 }
 
+OutputFolderChoice SettingsFile::usableOutputFolder() const
+{
+    return chooseOutputFolder(store_.getString(keys::kQuillet, keys::kOutputFolder, ""), defaultOutputFolder_);
+}
+
 int SettingsFile::setOutputFolder(const std::string& folder)
 {
     return store_.writeString(keys::kQuillet, keys::kOutputFolder, folder);

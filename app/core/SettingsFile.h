@@ -1,6 +1,7 @@
 #pragma once
 #include <string>
 
+#include "app/core/OutputFolder.h"
 #include "base/ProfileStore.h"
 
 namespace quillet {
@@ -17,6 +18,9 @@ public:
 
     // Output folder with a trailing '/'; an empty stored value gives the default.
     std::string outputFolder() const;
+    // The stored output folder when recordings can be written there, else the
+    // default folder, with what was wrong (see chooseOutputFolder).
+    OutputFolderChoice usableOutputFolder() const;
     int setOutputFolder(const std::string& folder);
     // Format list index 0..5 (0 MP4, 1 FLV, 2 AVI, 3 WMV, 4 SWF, 5 images).
     int formatIndex() const;

@@ -6,12 +6,17 @@ namespace quillet {
 
 void AudioBufferMailbox::audioBufferDone(AudioInput& input, AudioBuffer* buffer)
 {
-    post({AudioInputEvent::BufferDone, &input, buffer});
+    post({AudioInputEvent::BufferDone, &input, buffer, {}});
 }
 
 void AudioBufferMailbox::audioInputFailed(AudioInput& input)
 {
-    post({AudioInputEvent::Failed, &input, nullptr});
+    post({AudioInputEvent::Failed, &input, nullptr, {}});
+}
+
+void AudioBufferMailbox::audioInputMoved(AudioInput& input, const std::string& device)
+{
+    post({AudioInputEvent::Moved, &input, nullptr, device});
 }
 
 void AudioBufferMailbox::post(const AudioInputEvent& event)

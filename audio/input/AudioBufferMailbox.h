@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <deque>
 #include <mutex>
+#include <string>
 
 #include "audio/input/AudioInput.h"
 
@@ -10,10 +11,11 @@ namespace quillet {
 
 // One recorder notification as the consumer's thread receives it.
 struct AudioInputEvent {
-    enum Kind { BufferDone, Failed };
+    enum Kind { BufferDone, Failed, Moved };
     Kind kind = BufferDone;
     AudioInput* input = nullptr;
     AudioBuffer* buffer = nullptr; // BufferDone only
+    std::string device;            // Moved only: the new device
 };
 
 // A listener for consumers without a message loop of their own (the
@@ -23,6 +25,7 @@ class AudioBufferMailbox : public AudioInputListener {
 public:
     void audioBufferDone(AudioInput& input, AudioBuffer* buffer) override;
     void audioInputFailed(AudioInput& input) override;
+    void audioInputMoved(AudioInput& input, const std::string& device) override;
 
     // Takes the oldest event, waiting up to timeoutMs for one. Returns 1 with
     // the event, 0 on time-out.

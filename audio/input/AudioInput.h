@@ -22,6 +22,13 @@ public:
     // Announced once, after every buffer that still held recorded sound, so
     // a consumer that handles notifications in order loses nothing.
     virtual void audioInputFailed(AudioInput& input) = 0;
+    // The sound server moved the recording to another device (the default
+    // device was removed, and the recording follows the new default).
+    virtual void audioInputMoved(AudioInput& input, const std::string& device)
+    {
+        (void)input;
+        (void)device;
+    }
 };
 
 // Records 16-bit (or 8-bit) PCM from one capture device into a ring of three

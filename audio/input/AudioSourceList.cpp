@@ -9,6 +9,7 @@ namespace quillet {
 void AudioSourceList::build(const AudioSystemInfo& info)
 {
     entries_.clear();
+    defaultDevice_ = info.defaultSource;
     AudioSourceEntry first;
     first.kind = AudioSourceKind::DefaultDevice;
     first.label = builtinMessage(kDefaultKey);

@@ -51,8 +51,12 @@ public:
     // computer-sound entry open the default device (its buffers are then
     // overwritten with the computer's sound), 1..N their device.
     std::string deviceForIndex(int index) const;
+    // The system's default capture device when the list was built ("" when
+    // unknown), to name it in messages.
+    const std::string& defaultDeviceName() const { return defaultDevice_; }
 
 private:
+    std::string defaultDevice_;
     std::vector<AudioSourceEntry> entries_;
     int deviceCount_ = 0;
     bool computerSound_ = false;

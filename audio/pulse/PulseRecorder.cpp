@@ -112,6 +112,7 @@ int PulseRecorder::open(AudioInputListener* listener, uint32_t samplesPerBuffer,
         if (stream_) {
             pa_stream_set_state_callback(stream_, &PulseRecorder::onStreamState, this);
             pa_stream_set_read_callback(stream_, &PulseRecorder::onStreamRead, this);
+            pa_stream_set_moved_callback(stream_, &PulseRecorder::onStreamMoved, this);
             pa_buffer_attr attr;
             std::memset(&attr, 0xff, sizeof attr); // (uint32_t)-1: server defaults
             attr.fragsize = static_cast<uint32_t>(pa_usec_to_bytes(kFragmentMs * PA_USEC_PER_MSEC, &sampleSpec));
@@ -154,6 +155,7 @@ void PulseRecorder::closeStream()
         return;
     pa_stream_set_state_callback(stream_, nullptr, nullptr);
     pa_stream_set_read_callback(stream_, nullptr, nullptr);
+    pa_stream_set_moved_callback(stream_, nullptr, nullptr);
     if (pa_stream_get_state(stream_) == PA_STREAM_READY)
         pa_stream_disconnect(stream_);
     pa_stream_unref(stream_);
@@ -237,6 +239,15 @@ void PulseRecorder::onStreamRead(pa_stream*, size_t, void* self)
     auto* r = static_cast<PulseRecorder*>(self);
     r->takeStreamData();
     r->pump();
+}
+
+void PulseRecorder::onStreamMoved(pa_stream* s, void* self)
+{
+    auto* r = static_cast<PulseRecorder*>(self);
+    if (!r->running_ || r->opening_ || !r->listener_)
+        return;
+    const char* name = pa_stream_get_device_name(s);
+    r->listener_->audioInputMoved(*r, name ? name : "");
 }
 
 void PulseRecorder::takeStreamData()

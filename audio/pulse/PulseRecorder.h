@@ -48,6 +48,7 @@ private:
 
     static void onStreamState(pa_stream* s, void* self);
     static void onStreamRead(pa_stream* s, size_t bytes, void* self);
+    static void onStreamMoved(pa_stream* s, void* self);
 
     // The following run with the loop locked.
     void takeStreamData();

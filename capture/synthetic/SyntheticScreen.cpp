@@ -115,7 +115,7 @@ int SyntheticScreen::copyToPicture(const Rect& s, int32_t dstX, int32_t dstY)
     const int32_t h = s.bottom - s.top;
     // A real server refuses reads outside the screen; refusing here too lets
     // the tests catch a grabber that asks for them.
-    if (picture_.empty() || w <= 0 || h <= 0 || s.left < 0 || s.top < 0 || s.right > width_ ||
+    if (lost_ || picture_.empty() || w <= 0 || h <= 0 || s.left < 0 || s.top < 0 || s.right > width_ ||
         s.bottom > height_ || dstX < 0 || dstY < 0 || dstX + w > pictureWidth_ || dstY + h > pictureHeight_) {
         ++rejected_;
         return 0;

@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <vector>
 
@@ -35,6 +36,8 @@ public:
     void setBatching(bool on) { batching_ = on; }
     // Makes the next openPicture() fail, as when memory is short.
     void failNextOpen() { failOpen_ = true; }
+    // The server goes away: every copy fails and connectionLost() says so.
+    void loseConnection() { lost_ = true; }
 
     // --- what the grabber did
     int copies() const { return copies_; }
@@ -56,6 +59,13 @@ public:
     int pollChanges(std::vector<Rect>& changed) override;
     bool prefersBatchedCopies() const override { return batching_; }
     bool compositionActive() override { return composition_; }
+    bool connectionLost(std::string* reason) const override
+    {
+        if (lost_ && reason)
+            *reason = "gone";
+        return lost_;
+    }
+    std::string sourceName() const override { return ":synthetic"; }
     int pointerPosition(int32_t& x, int32_t& y) override;
     uint64_t cursorSerial() override { return cursor_.serial; }
     int cursorImage(CursorImage& image) override;
@@ -77,6 +87,7 @@ private:
     bool composition_ = false;
     bool batching_ = false;
     bool failOpen_ = false;
+    std::atomic<bool> lost_{false};
     int32_t pointerX_ = 0;
     int32_t pointerY_ = 0;
     CursorImage cursor_;

@@ -8,6 +8,7 @@
 #include <X11/extensions/Xfixes.h>
 #include <sys/ipc.h>
 #include <sys/shm.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <atomic>
@@ -83,13 +84,15 @@ X11Screen::X11Screen() = default;
 
 X11Screen::~X11Screen() { close(); }
 
-int X11Screen::open(const char* displayName)
+int X11Screen::open(const char* displayName, uint32_t timeoutMs, const std::atomic<bool>* cancel)
 {
     close();
-    Display* d = XOpenDisplay(displayName);
+    displayName_ = XDisplayName(displayName);
+    Display* d = openDisplayWithin(displayName, timeoutMs, cancel, &openProblem_, &openReason_);
     if (!d)
         return 0;
     display_ = d;
+    watch_.attach(d);
     registerDisplay(d);
     screen_ = DefaultScreen(d);
     root_ = RootWindow(d, screen_);
@@ -174,12 +177,30 @@ void X11Screen::close()
     if (!display_)
         return;
     closePicture();
+    if (watch_.lost()) {
+        // The thread that met the broken connection keeps Xlib's lock of the
+        // display for good; any call from here would wait for it for ever.
+        // Only the socket is closed; the rest of the connection's memory is
+        // left behind.
+        unregisterDisplay(display_);
+        watch_.detach();
+        ::close(ConnectionNumber(display_));
+        display_ = nullptr;
+        damage_ = 0;
+        pendingDamage_.clear();
+        xiOpcode_ = 0;
+        hasFixes_ = false;
+        bitsPerPixel_ = 0;
+        from565_ = false;
+        return;
+    }
     if (damage_)
         XDamageDestroy(display_, damage_);
     damage_ = 0;
     pendingDamage_.clear();
     XSync(display_, False);
     unregisterDisplay(display_);
+    watch_.detach();
     XCloseDisplay(display_);
     display_ = nullptr;
     xiOpcode_ = 0;
@@ -238,8 +259,10 @@ void X11Screen::detachShm()
     }
     if (shmInfo_) {
         XShmSegmentInfo* info = shmInfo(shmInfo_);
-        XShmDetach(display_, info);
-        XSync(display_, False);
+        if (usable()) {
+            XShmDetach(display_, info);
+            XSync(display_, False);
+        }
         shmdt(info->shmaddr);
         delete info;
         shmInfo_ = nullptr;
@@ -249,7 +272,7 @@ void X11Screen::detachShm()
 int X11Screen::openPicture(int32_t width, int32_t height)
 {
     closePicture();
-    if (!display_ || bitsPerPixel_ == 0 || width <= 0 || height <= 0)
+    if (!usable() || bitsPerPixel_ == 0 || width <= 0 || height <= 0)
         return 0;
     const int32_t bytes = bitsPerPixel_ / 8;
     const int32_t stride = width * bytes;
@@ -309,7 +332,7 @@ int X11Screen::copyToPicture(const Rect& s, int32_t dstX, int32_t dstY)
 {
     const int32_t w = s.right - s.left;
     const int32_t h = s.bottom - s.top;
-    if (!display_ || !pictureBits_ || w <= 0 || h <= 0 || s.left < 0 || s.top < 0 || s.right > width_ ||
+    if (!usable() || !pictureBits_ || w <= 0 || h <= 0 || s.left < 0 || s.top < 0 || s.right > width_ ||
         s.bottom > height_ || dstX < 0 || dstY < 0 || dstX + w > pictureWidth_ || dstY + h > pictureHeight_)
         return 0;
     const int32_t bytes = bitsPerPixel_ / 8;
@@ -384,7 +407,7 @@ void X11Screen::pumpEvents()
 
 int X11Screen::pollChanges(std::vector<Rect>& changed)
 {
-    if (!display_ || !damage_)
+    if (!usable() || !damage_)
         return 0;
     pumpEvents();
     if (pendingDamage_.empty())
@@ -401,7 +424,7 @@ int X11Screen::pollChanges(std::vector<Rect>& changed)
 
 bool X11Screen::compositionActive()
 {
-    return display_ && compositorOwnsScreen(display_, screen_);
+    return usable() && compositorOwnsScreen(display_, screen_);
 }
 
 int X11Screen::queryPointer()
@@ -422,7 +445,7 @@ int X11Screen::queryPointer()
 
 int X11Screen::pointerPosition(int32_t& x, int32_t& y)
 {
-    if (!display_)
+    if (!usable())
         return 0;
     pumpEvents();
     const uint64_t now = tickMs();
@@ -438,15 +461,24 @@ int X11Screen::pointerPosition(int32_t& x, int32_t& y)
 
 uint64_t X11Screen::cursorSerial()
 {
-    if (!display_)
+    if (!usable())
         return 0;
     pumpEvents();
     return cursorSerial_;
 }
 
+bool X11Screen::connectionLost(std::string* reason) const
+{
+    if (!watch_.lost())
+        return false;
+    if (reason)
+        *reason = watch_.reason();
+    return true;
+}
+
 int X11Screen::cursorImage(CursorImage& out)
 {
-    if (!display_ || !hasFixes_)
+    if (!usable() || !hasFixes_)
         return 0;
     XFixesCursorImage* img = XFixesGetCursorImage(display_);
     if (!img)

@@ -1,10 +1,13 @@
 #pragma once
+#include <atomic>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "capture/ScreenSource.h"
+#include "capture/x11/X11Connection.h"
 
 // Xlib types stay out of this header so that callers need no X11 includes.
 struct _XDisplay;
@@ -29,10 +32,17 @@ public:
     X11Screen(const X11Screen&) = delete;
     X11Screen& operator=(const X11Screen&) = delete;
 
+    // Time a display gets to answer the connection (ms).
+    static constexpr uint32_t kOpenTimeoutMs = 10000;
+
     // Connects to `displayName` (nullptr: $DISPLAY). Returns 1, or 0 when the
-    // display cannot be opened.
-    int open(const char* displayName = nullptr);
+    // display cannot be opened, did not answer within timeoutMs, or *cancel
+    // became true meanwhile; openProblem() and openReason() then say which.
+    int open(const char* displayName = nullptr, uint32_t timeoutMs = kOpenTimeoutMs,
+             const std::atomic<bool>* cancel = nullptr);
     void close();
+    X11OpenProblem openProblem() const { return openProblem_; }
+    const std::string& openReason() const { return openReason_; }
 
     bool usesSharedMemory() const { return useShm_; }
     // Copies with plain XGetImage from the next openPicture() on, as when the
@@ -58,8 +68,14 @@ public:
     int pointerPosition(int32_t& x, int32_t& y) override;
     uint64_t cursorSerial() override;
     int cursorImage(CursorImage& image) override;
+    // True once the X server has gone away; the recording then ends through
+    // its normal stop, and the file is finalised.
+    bool connectionLost(std::string* reason) const override;
+    std::string sourceName() const override { return displayName_; }
 
 private:
+    // Connected, and the connection not lost.
+    bool usable() const { return display_ && !watch_.lost(); }
     void pumpEvents();
     int queryPointer();
     void convert565(int32_t x, int32_t y, int32_t w, int32_t h);
@@ -67,6 +83,10 @@ private:
     void detachShm();
 
     _XDisplay* display_ = nullptr;
+    X11ConnectionWatch watch_;
+    std::string displayName_;
+    X11OpenProblem openProblem_ = X11OpenProblem::Connected;
+    std::string openReason_;
     int screen_ = 0;
     unsigned long root_ = 0;
     int depth_ = 0;

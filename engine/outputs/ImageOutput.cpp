@@ -123,6 +123,17 @@ int ImageOutput::writeImage(const ScreenFrame& frame)
     return 1;
 }
 
+int ImageOutput::writtenFiles(std::string* first, std::string* last) const
+{
+    if (imageCounter_ > 0) {
+        if (first)
+            *first = imageName(0);
+        if (last)
+            *last = imageName(imageCounter_ - 1);
+    }
+    return imageCounter_;
+}
+
 OutputFailure ImageOutput::failureDetails() const
 {
     OutputFailure f;

@@ -29,6 +29,8 @@ public:
     bool failed() const override { return failed_; }
     OutputFailure failureDetails() const override;
 
+    int writtenFiles(std::string* first, std::string* last) const override;
+
     int imageCounter() const { return imageCounter_; }
     // The name of image n.
     std::string imageName(int n) const;

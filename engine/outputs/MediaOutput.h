@@ -106,6 +106,18 @@ public:
     virtual int close(uint32_t framesCounted, int framesPerSecond) = 0;
     // The writer reported a failure (disk full, ...) since open.
     virtual bool failed() const = 0;
+
+    // The sound stopped for good (its device went away); the video keeps its
+    // own clock from now on. Called with the lock held.
+    virtual void soundEnded() {}
+    // Outputs of numbered files: how many were written, with the first and
+    // last names. -1 for outputs of one file.
+    virtual int writtenFiles(std::string* first, std::string* last) const
+    {
+        (void)first;
+        (void)last;
+        return -1;
+    }
     // After close: what a failure left (nothing special by default).
     virtual OutputFailure failureDetails() const { return {}; }
 };

@@ -21,6 +21,7 @@ public:
     void soundMp3(const uint8_t*, size_t, uint64_t) override {} // MP4 takes only AAC
     int close(uint32_t framesCounted, int framesPerSecond) override;
     bool failed() const override { return mux_.Failed(); }
+    void soundEnded() override { mux_.EndAudio(); }
     OutputFailure failureDetails() const override;
 
 private:

@@ -24,7 +24,18 @@ bool VideoPacer::due(uint64_t nowMs)
     const uint64_t late = since - wait_;
     wait_ = (2 * late < period_) ? period_ - static_cast<uint32_t>(late) : period_;
     last_ = nowMs;
+    lateness_ = late > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(late);
     return true;
+}
+
+int workingFrameRate(int storedFramesPerSecond, bool swf)
+{
+    int fps = storedFramesPerSecond < 1 ? 1 : storedFramesPerSecond;
+    if (fps > kMaxFramesPerSecond)
+        fps = kMaxFramesPerSecond;
+    if (swf && fps > kSwfMaxFramesPerSecond)
+        fps = kSwfMaxFramesPerSecond;
+    return fps;
 }
 
 SlotDecision decideFrameSlots(uint64_t nowMs, int64_t startTickMs, uint32_t framesCounted, int framesPerSecond)

@@ -28,12 +28,23 @@ public:
     bool due(uint64_t nowMs);
     uint32_t periodMs() const { return period_; }
     uint32_t waitMs() const { return wait_; }
+    // When the next tick is due: the thread sleeps until then.
+    uint64_t nextDueMs() const { return last_ + wait_; }
+    // How late the tick that due() last let through started (ms).
+    uint32_t lastLatenessMs() const { return lateness_; }
 
 private:
     uint32_t period_;
     uint32_t wait_;
     uint64_t last_;
+    uint32_t lateness_ = 0;
 };
+
+// The frame rate a recording really runs at: the stored rate (below 1 counts
+// as 1) held to the 40-ms period, so 26 to 30 run as 25, and SWF's own cap of 12.
+constexpr int kMaxFramesPerSecond = 1000 / kMinFramePeriodMs;
+constexpr int kSwfMaxFramesPerSecond = 12;
+int workingFrameRate(int storedFramesPerSecond, bool swf);
 
 // What one frame tick does with the clock (decided under the session lock).
 struct SlotDecision {

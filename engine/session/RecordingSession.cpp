@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cstring>
 #include <ctime>
+#include <filesystem>
 
 #include "audio/AudioEncoder.h"
 #include "audio/aac/AacLcEncoder.h"
@@ -18,6 +19,7 @@
 #include "engine/session/AudioPacing.h"
 #include "capture/CursorOverlay.h"
 #include "engine/session/DiskFullText.h"
+#include "engine/session/FileProblem.h"
 #include "engine/session/FramePacing.h"
 #include "engine/session/SessionClock.h"
 #include "engine/session/StartRules.h"
@@ -32,8 +34,6 @@ constexpr uint32_t kVideoThreadWaitMs = 10000;
 constexpr uint32_t kLoopbackThreadWaitMs = 1000;
 // Compressed sound of one captured buffer.
 constexpr size_t kAudioOutBufferBytes = 64000;
-// Sleep step of the worker threads while nothing is due (ms).
-constexpr uint32_t kIdleSleepMs = 10;
 // The grabber takes layered windows into its copies.
 constexpr uint8_t kGrabberFlags = FrameGrabber::kFlagLayeredWindows;
 
@@ -47,7 +47,8 @@ bool hasExtension(const std::string& name)
 } // namespace
 
 RecordingSession::RecordingSession(SessionHost& host, SessionEnvironment env)
-    : host_(host), env_(std::move(env)), clock_(env_.clock ? env_.clock : &SteadySessionClock::instance())
+    : host_(host), env_(std::move(env)), clock_(env_.clock ? env_.clock : &SteadySessionClock::instance()),
+      trace_(env_.tickTracePath)
 {
     if (!env_.outputFactory)
         env_.outputFactory = createMediaOutput;
@@ -61,12 +62,34 @@ RecordingSession::~RecordingSession()
     }
 }
 
-int RecordingSession::fail(const char* key, const char* builtin)
+int RecordingSession::fail(const char* key, const char* builtin, const std::string& detail)
 {
     releaseAll();
     state_ = Stopped;
     framesPerSecond_ = storedFramesPerSecond_;
-    host_.showMessage(key, host_.messageText(key, builtin));
+    std::string text = host_.messageText(key, builtin);
+    if (!detail.empty())
+        text += "\r\n" + detail;
+    host_.showMessage(key, text);
+    return 0;
+}
+
+int RecordingSession::cancelStart()
+{
+    // The writer created its file before the countdown; a recording that
+    // never started leaves none.
+    if (output_) {
+        output_->close(0, framesPerSecond_);
+        output_.reset();
+    }
+    std::error_code ec;
+    std::filesystem::remove(fileName_, ec);
+    releaseAll();
+    state_ = Stopped;
+    framesPerSecond_ = storedFramesPerSecond_;
+    lastStartCancelled_ = true;
+    host_.stateChanged(Stopped);
+    host_.showMessage("recCancel", host_.messageText("recCancel"));
     return 0;
 }
 
@@ -111,11 +134,15 @@ int RecordingSession::start(const RecordSettings& settings, const std::string& f
             startTick_ = static_cast<int64_t>(clock_->nowMs()) - frameTimestampMs(framesCounted_, framesPerSecond_);
         }
         state_ = Recording;
+        wake_.notify();
         host_.stateChanged(Recording);
         return 1;
     }
 
     // Fresh counters for a new recording.
+    lastStartCancelled_ = false;
+    endCause_ = EndCause::None;
+    soundEnded_ = false;
     framesEncoded_ = 0;
     bytesSinceKey_ = 0;
     soundLevel_ = 0;
@@ -123,7 +150,6 @@ int RecordingSession::start(const RecordSettings& settings, const std::string& f
     lastEndMessage_.clear();
     qualityLevel_ = clampQualityLevel(settings.qualityLevel);
     storedFramesPerSecond_ = settings.framesPerSecond < 1 ? 1 : settings.framesPerSecond;
-    framesPerSecond_ = storedFramesPerSecond_;
     recordSound_ = settings.recordSound;
     useDefaultDeviceInsteadOfLoopback_ = settings.useDefaultDeviceInsteadOfLoopback;
 
@@ -136,16 +162,20 @@ int RecordingSession::start(const RecordSettings& settings, const std::string& f
         fileName_ = defaultOutputName(outputFolder, local, formatExtension(formatIndex, qualityLevel_));
     }
 
+    // The rate the recording really runs at is the one the confirmation
+    // names: a stored 30 runs at 25 (the 40-ms period), SWF at 12.
+    outputType_ = outputTypeForFileName(fileName_);
+    framesPerSecond_ = workingFrameRate(storedFramesPerSecond_, outputType_ == OutputSwf);
+
     // Confirmation. The desktop's compositor cannot be switched off from
     // here, so the Yes/No/Cancel variant that offers it is not used.
     const MessageLookup lookup = [this](const char* key) { return host_.messageText(key); };
     const std::string text = confirmationText(formatName, fileName_, recordSound_, framesPerSecond_, lookup);
-    if (host_.confirm(text, host_.messageText("start"), ConfirmKind::OkCancel) != ConfirmAnswer::Yes)
+    if (host_.confirm(text, host_.messageText("start"), ConfirmKind::OkCancel) != ConfirmAnswer::Yes) {
+        framesPerSecond_ = storedFramesPerSecond_;
+        lastStartCancelled_ = true;
         return 0;
-
-    outputType_ = outputTypeForFileName(fileName_);
-    if (outputType_ == OutputSwf && framesPerSecond_ > 12)
-        framesPerSecond_ = 12;
+    }
     target_ = buildAudioTargetFormat(qualityLevel_, outputType_);
     capture_ = captureFormatFor(target_);
     const bool withSound = recordSound_ && outputType_ != OutputImages;
@@ -218,8 +248,13 @@ int RecordingSession::start(const RecordSettings& settings, const std::string& f
     params.capture = capture_;
     params.audioDelaySamples = compressor_ ? compressor_->outputDelaySamples() : 0;
     const char* failureKey = "fileErr";
-    if (!output_->open(params, &failureKey))
-        return fail(failureKey);
+    if (!output_->open(params, &failureKey)) {
+        // Say why: a missing folder, no permission, the system's reason.
+        std::string why;
+        if (std::strcmp(failureKey, "fileErr") == 0)
+            why = fileProblemText(fileName_, [this](const char* key) { return host_.messageText(key); });
+        return fail(failureKey, nullptr, why);
+    }
 
     {
         SessionGuard g(lock_);
@@ -231,6 +266,8 @@ int RecordingSession::start(const RecordSettings& settings, const std::string& f
     host_.stateChanged(Recording);
 
     host_.showCountdown();
+    if (host_.countdownCancelled())
+        return cancelStart();
     {
         SessionGuard g(lock_);
         startTick_ = static_cast<int64_t>(clock_->nowMs());
@@ -246,6 +283,11 @@ int RecordingSession::start(const RecordSettings& settings, const std::string& f
         }
         scratch_.assign(static_cast<size_t>(chunkFrames_) * capture_.blockAlign * 2, 0);
         const std::string device = env_.sources.deviceForIndex(env_.sources.clampIndex(settings.audioSourceIndex));
+        // The device as the user knows it, with the system's name for it.
+        const std::string named = device.empty() ? env_.sources.defaultDeviceName() : device;
+        soundDeviceLabel_ = device.empty() ? host_.messageText("audio1") : device;
+        if (device.empty() && !named.empty())
+            soundDeviceLabel_ += " (" + named + ")";
         soundInputOpen_ = env_.soundInput &&
                           env_.soundInput->open(host_.soundListener(), chunkFrames_, &capture_, device) != 0;
         if (!soundInputOpen_) {
@@ -254,7 +296,11 @@ int RecordingSession::start(const RecordSettings& settings, const std::string& f
                 soundFailed_ = false;
         }
     }
+    std::string soundFailure;
+    if (soundFailed_ && env_.soundInput)
+        soundFailure = soundDeviceLabel_ + ": " + env_.soundInput->lastError();
 
+    trace_.clear();
     videoThreadHeld_ = env_.runVideoThread;
     if (env_.runVideoThread && !videoThread_.start([this] { videoThreadMain(); })) {
         videoThreadHeld_ = false;
@@ -264,7 +310,8 @@ int RecordingSession::start(const RecordSettings& settings, const std::string& f
     }
 
     if (soundFailed_ && mainWindowVisible_)
-        host_.showMessage("audioErr2", host_.messageText("audioErr2"));
+        host_.showMessage("audioErr2", host_.messageText("audioErr2") +
+                                           (soundFailure.empty() ? std::string() : "\r\n" + soundFailure));
     return 1;
 }
 
@@ -273,6 +320,7 @@ int RecordingSession::pause()
     State expected = Recording;
     if (!state_.compare_exchange_strong(expected, Paused))
         return 0;
+    wake_.notify();
     host_.stateChanged(Paused);
     return 1;
 }
@@ -282,20 +330,28 @@ int RecordingSession::stop()
     if (state_.load() == Stopped && !output_)
         return 0;
     state_ = Stopped;
+    wake_.notify();
 
-    if (!videoThread_.waitFor(kVideoThreadWaitMs)) {
+    // Both waits are bounded: a worker stuck in a call that never returns
+    // (a frozen X server) cannot hold the stop, and the file is finalised
+    // without it.
+    const bool videoEnded = videoThread_.waitFor(kVideoThreadWaitMs) != 0;
+    if (!videoEnded)
         ++stopWaitOverruns_;
-        videoThread_.join();
-    }
     videoThreadHeld_ = false;
-    if (!loopbackThread_.waitFor(kLoopbackThreadWaitMs)) {
+    const bool loopbackEnded = loopbackThread_.waitFor(kLoopbackThreadWaitMs) != 0;
+    if (!loopbackEnded)
         ++stopWaitOverruns_;
-        loopbackThread_.join();
+    if (!videoEnded || !loopbackEnded) {
+        abandonStuckWorkers();
+        return 1;
     }
 
     flushSound();
     uint32_t counted = 0, encoded = 0;
     bool outputFailed = false;
+    int files = -1;
+    std::string firstFile, lastFile;
     OutputFailure failure;
     {
         SessionGuard g(lock_);
@@ -304,27 +360,92 @@ int RecordingSession::stop()
         if (output_) {
             output_->close(framesCounted_, framesPerSecond_);
             outputFailed = output_->failed();
+            files = output_->writtenFiles(&firstFile, &lastFile);
             failure = output_->failureDetails();
             output_.reset();
         }
     }
     releaseAll();
+    trace_.write();
     soundLevel_ = 0;
     host_.stateChanged(Stopped);
-    // The working rate (SWF caps it) goes back to the stored setting.
+    const int usedRate = framesPerSecond_;
+    // The working rate (capped at 25, SWF at 12) goes back to the stored setting.
     framesPerSecond_ = storedFramesPerSecond_;
 
     if (exiting_)
         return 1;
+    if (endCause_.load() == EndCause::ScreenLost) {
+        std::string why;
+        env_.screen->connectionLost(&why);
+        host_.showMessage("xLost", formatWithTexts(host_.messageText("xLost"), {env_.screen->sourceName(), why}));
+    }
     const MessageLookup lookup = [this](const char* key) { return host_.messageText(key); };
-    lastEndMessage_ = endMessageText(encoded, counted, fileName_, lookup);
     if (outputFailed && failure.outOfSpace)
         host_.showMessage(kDiskFullKey, diskFullText(failure.fileName, failure.keptMs, failure.keptImages, lookup));
     else if (outputFailed)
         host_.showMessage("fileErr", host_.messageText("fileErr"));
+    showEnd(encoded, counted, usedRate, files, firstFile, lastFile);
+    return 1;
+}
+
+void RecordingSession::showEnd(uint32_t encoded, uint32_t counted, int usedRate, int writtenFiles,
+                               const std::string& firstFile, const std::string& lastFile)
+{
+    const MessageLookup lookup = [this](const char* key) { return host_.messageText(key); };
+    // Numbered images exist only where something changed: name what was
+    // written, and never offer a file that is not there.
+    if (writtenFiles == 0) {
+        lastEndMessage_ = lookup("imgNone");
+        host_.showMessage("imgNone", lastEndMessage_);
+        return;
+    }
+    std::string shown = fileName_;
+    if (writtenFiles > 0)
+        shown = formatWithTexts(lookup("imgSaved"), {std::to_string(writtenFiles), firstFile, lastFile});
+    lastEndMessage_ = endMessageText(encoded, counted, shown, usedRate, lookup);
     if (host_.confirm(lastEndMessage_, host_.messageText("recEnd2"), ConfirmKind::YesNo) == ConfirmAnswer::Yes)
         host_.playRecording(fileName_, outputType_ == OutputImages);
-    return 1;
+}
+
+void RecordingSession::abandonStuckWorkers()
+{
+    abandoned_ = true;
+    // From here on the lock stays with this thread for good: the stuck worker,
+    // should its call ever return, stops at its next writer call or at the
+    // end of its loop, and never reaches the finalised file. The lock is
+    // re-entrant, so this thread keeps working with it.
+    lock_.lock();
+    flushSound();
+    uint32_t counted = framesCounted_, encoded = framesEncoded_;
+    int files = -1;
+    std::string firstFile, lastFile;
+    if (output_) {
+        output_->close(framesCounted_, framesPerSecond_);
+        files = output_->writtenFiles(&firstFile, &lastFile);
+    }
+    // What the worker may still be inside stays allocated: the writer and its
+    // coder, the grabber and the cursor (releasing them would also call into
+    // the frozen server). The process ends soon after.
+    (void)output_.release();
+    (void)grabber_.release();
+    (void)cursor_.release();
+    if (soundInputOpen_ && env_.soundInput) {
+        env_.soundInput->stop();
+        soundInputOpen_ = false;
+    }
+    videoThread_.abandon();
+    loopbackThread_.abandon();
+    trace_.write();
+    soundLevel_ = 0;
+    host_.stateChanged(Stopped);
+    const int usedRate = framesPerSecond_;
+    framesPerSecond_ = storedFramesPerSecond_;
+    if (exiting_)
+        return;
+    host_.showMessage("xStuck", formatWithTexts(host_.messageText("xStuck"),
+                                                {env_.screen ? env_.screen->sourceName() : std::string()}));
+    showEnd(encoded, counted, usedRate, files, firstFile, lastFile);
 }
 
 RecordingSession::Counters RecordingSession::counters()
@@ -355,26 +476,48 @@ void RecordingSession::requestStopFromWorker()
 
 void RecordingSession::videoThreadMain()
 {
-    VideoPacer pacer(framesPerSecond_, clock_->nowMs());
+    // The ticks keep the recording's own time: anchored where frame slot 0
+    // begins, the first tick still fires at once and its lateness (the time
+    // the start took since then) is absorbed like any other, so later ticks
+    // fall on the slots' own times. There a tick a few milliseconds early or
+    // late rounds to the same slot, and a picture's stamp is when it was
+    // taken; ticks anchored anywhere else sit nearer a rounding edge.
+    int64_t anchor = 0;
+    {
+        SessionGuard g(lock_);
+        anchor = startTick_;
+    }
+    const uint64_t now0 = clock_->nowMs();
+    VideoPacer pacer(framesPerSecond_, anchor > 0 && static_cast<uint64_t>(anchor) <= now0 ? anchor : now0);
     while (state_.load() != Stopped) {
-        if (!pacer.due(clock_->nowMs())) {
-            clock_->sleepMs(kIdleSleepMs);
+        const uint64_t now = clock_->nowMs();
+        if (!pacer.due(now)) {
+            // Asleep until the tick is due, to the millisecond: a wake-up
+            // polled in steps starts ticks up to a step late, and that
+            // lateness on top of a slow tick makes the rounded slot count
+            // skip. Stop and pause cut the sleep short.
+            clock_->sleepUntilMs(pacer.nextDueMs(), wake_);
             continue;
         }
         // A slow tick is followed at once by the next: no sleep after a tick.
-        if (state_.load() == Recording)
-            frameTick();
-        else
-            clock_->sleepMs(kIdleSleepMs);
+        // While paused the pacer keeps its timing, and no frame is taken.
+        if (state_.load() == Recording) {
+            const uint32_t advance = frameTick();
+            if (trace_.enabled())
+                trace_.add(pacer.lastLatenessMs(), static_cast<uint32_t>(clock_->nowMs() - now), advance);
+        }
     }
+    // Passes at once, unless the stop gave up on this thread (it then holds
+    // the lock for good, and the thread stops here).
+    { SessionGuard gate(lock_); }
     if (videoThreadHeld_.load())
         host_.postNotice(kNoticeVideoThreadEnded, 0);
 }
 
-void RecordingSession::frameTick()
+uint32_t RecordingSession::frameTick()
 {
     if (state_.load() != Recording || !output_ || !grabber_)
-        return;
+        return 0;
     const uint64_t now = clock_->nowMs();
     uint32_t counted = 0; // before this frame
     uint32_t advance = 0;
@@ -392,7 +535,7 @@ void RecordingSession::frameTick()
                 ++framesSinceKey_;
         }
         if (d.kind != SlotDecision::Frame)
-            return;
+            return 0;
         counted = framesCounted_;
         advance = d.target - counted;
         ++framesEncoded_;
@@ -414,8 +557,20 @@ void RecordingSession::frameTick()
     // The current cursor shape; 0 (unknown) keeps the previous one.
     if (const uint64_t serial = env_.screen->cursorSerial())
         cursorSerial_ = serial;
-    if (!grabber_->capture(false))
-        return; // a failed capture loses only this tick
+    const bool captured = grabber_->capture(false) != 0;
+    if (abandoned_.load()) {
+        SessionGuard gate(lock_); // the stop gave up on this thread: it stops here
+    }
+    // A screen whose server went away ends the recording through the normal
+    // stop, which finalises the file.
+    if (env_.screen->connectionLost(nullptr)) {
+        EndCause expected = EndCause::None;
+        if (endCause_.compare_exchange_strong(expected, EndCause::ScreenLost))
+            requestStopFromWorker();
+        return 0;
+    }
+    if (!captured)
+        return 0; // a failed capture loses only this tick
     cursor_->setArea(grabber_->captureArea()); // the area may have moved
 
     VideoFrameJob job;
@@ -452,6 +607,7 @@ void RecordingSession::frameTick()
     // nothing would only hide the loss until the end.
     if (job.requestStop || writerFailed)
         requestStopFromWorker();
+    return job.produced ? advance : 0;
 }
 
 void RecordingSession::moveCaptureArea(int32_t left, int32_t top)
@@ -472,13 +628,31 @@ void RecordingSession::onAudioChunk(AudioInput* input, AudioBuffer* buffer)
     input->requeueBuffer(buffer);
 }
 
-void RecordingSession::onAudioFailed(AudioInput*)
+void RecordingSession::onAudioFailed(AudioInput* input)
 {
     if (state_.load() == Stopped)
         return;
     soundFailed_ = true;
+    soundEnded_ = true;
+    {
+        // No sound comes any more: the video keeps its own clock, and the
+        // file's length is the time really recorded.
+        SessionGuard g(lock_);
+        if (output_)
+            output_->soundEnded();
+    }
+    const std::string why = input ? input->lastError() : std::string();
     if (mainWindowVisible_)
-        host_.showMessage("audioErr2", host_.messageText("audioErr2"));
+        host_.showMessage("devLost", formatWithTexts(host_.messageText("devLost"), {soundDeviceLabel_, why}));
+}
+
+void RecordingSession::onAudioMoved(AudioInput*, const std::string& device)
+{
+    if (state_.load() == Stopped)
+        return;
+    if (mainWindowVisible_)
+        host_.showMessage("devMoved", formatWithTexts(host_.messageText("devMoved"), {soundDeviceLabel_, device}));
+    soundDeviceLabel_ = device;
 }
 
 void RecordingSession::handleChunk(uint8_t* data, uint32_t bytes, bool fromDevice)
@@ -513,15 +687,57 @@ void RecordingSession::handleChunk(uint8_t* data, uint32_t bytes, bool fromDevic
     }
 
     soundLevel_ = soundLevel(data, bytes);
-    if (bytes > 0)
-        soundFed_ = true;
     if (output_->takesPcm()) {
         // The video thread writes it with the next picture.
+        if (bytes > 0)
+            soundFed_ = true;
         SessionGuard g(lock_);
         output_->soundPcm(data, bytes);
         return;
     }
 
+    // The sound track starts where the pictures do, at the recording's start:
+    // sound that came before the first picture was not stored, and a device
+    // may take long (seconds, even) to deliver its first sound. The first
+    // sound stored is put at its real time behind silence, instead of at 0,
+    // ahead of the pictures (at 2 frames per second by half a second), or of
+    // pulling the video clock back over the pictures already written.
+    uint64_t silence = 0;
+    if (compressor_->isAac()) {
+        SessionGuard g(lock_);
+        silence = lateStartSilenceBytes(now, bytes);
+    }
+    if (silence > 0) {
+        std::vector<uint8_t> quiet(std::min<uint64_t>(silence, chunkFrames_ * capture_.blockAlign), 0);
+        for (uint64_t left = silence; left > 0;) {
+            const uint32_t piece = static_cast<uint32_t>(std::min<uint64_t>(left, quiet.size()));
+            std::fill(quiet.begin(), quiet.end(), 0);
+            encodeAndStore(quiet.data(), piece, now, false);
+            left -= piece;
+        }
+    }
+    encodeAndStore(data, bytes, now, true);
+}
+
+uint64_t RecordingSession::lateStartSilenceBytes(uint64_t now, uint32_t bytes) const
+{
+    if (sound_.audioBytes != 0 || soundFed_.load())
+        return 0;
+    const int64_t elapsed = static_cast<int64_t>(now) - startTick_;
+    const int64_t bufferMs = static_cast<int64_t>(audioMsForBytes(bytes, sound_.bytesPerSecond));
+    const int64_t gapMs = elapsed - bufferMs;
+    if (gapMs <= 0)
+        return 0;
+    // Whole sample frames; the encoder carries a part-filled AAC frame over.
+    const uint64_t align = capture_.blockAlign ? capture_.blockAlign : 1;
+    const uint64_t gapBytes = mulDivU64(static_cast<uint64_t>(gapMs), sound_.bytesPerSecond, 1000);
+    return gapBytes / align * align;
+}
+
+void RecordingSession::encodeAndStore(uint8_t* data, uint32_t bytes, uint64_t now, bool pullBack)
+{
+    if (bytes > 0)
+        soundFed_ = true;
     const int compressed = compressor_->encode(data, audioOutBuffer_.data(), static_cast<int>(bytes),
                                                static_cast<int>(audioOutBuffer_.size()));
     const bool aac = compressor_->isAac();
@@ -534,7 +750,8 @@ void RecordingSession::handleChunk(uint8_t* data, uint32_t bytes, bool fromDevic
     sound_.audioMs = audioMsForBytes(sound_.audioBytes + bytes, sound_.bytesPerSecond);
     if (!walkFrames)
         sound_.audioBytes += bytes;
-    startTick_ = pullBackStartTick(now, startTick_, sound_.audioMs);
+    if (pullBack)
+        startTick_ = pullBackStartTick(now, startTick_, sound_.audioMs);
     if (!walkFrames) {
         if (compressed > 0 && output_->takesSound())
             framesCounted_ += output_->soundMp3Buffer(audioOutBuffer_.data(), static_cast<size_t>(compressed), bytes,
@@ -608,6 +825,7 @@ void RecordingSession::loopbackThreadMain()
         if (pacer.sleepAfterMs() > 0)
             clock_->sleepMs(pacer.sleepAfterMs());
     }
+    { SessionGuard gate(lock_); } // see videoThreadMain
 }
 
 void RecordingSession::onStatusTimer()

@@ -13,7 +13,9 @@
 #include "engine/OutputType.h"
 #include "engine/RecordSettings.h"
 #include "engine/outputs/MediaOutput.h"
+#include "engine/session/SessionClock.h"
 #include "engine/session/SessionHost.h"
+#include "engine/session/TickTrace.h"
 #include "engine/session/WorkerThread.h"
 
 namespace quillet {
@@ -24,7 +26,6 @@ struct AudioBuffer;
 class CursorOverlay;
 class FrameGrabber;
 class ScreenSource;
-class SessionClock;
 
 // Makes the writer of an output type; null when the type has no writer yet.
 using MediaOutputFactory = std::function<std::unique_ptr<MediaOutput>(OutputType)>;
@@ -40,6 +41,9 @@ struct SessionEnvironment {
     // false: no video thread; the caller drives frameTick() itself (tests
     // that script the screen between ticks).
     bool runVideoThread = true;
+    // Non-empty: each recording's ticks are written to this file at stop
+    // (see TickTrace).
+    std::string tickTracePath;
 };
 
 // The recording controller: turns a RecordSettings snapshot into a running
@@ -83,6 +87,9 @@ public:
     void onAudioChunk(AudioInput* input, AudioBuffer* buffer);
     // The sound device stopped delivering.
     void onAudioFailed(AudioInput* input);
+    // The sound server moved the recording to another device (the default
+    // device was removed); device names the new one.
+    void onAudioMoved(AudioInput* input, const std::string& device);
     // Timer 100, once a second while a recording exists.
     void onStatusTimer();
     // Message 1127 from the engine's threads.
@@ -109,15 +116,39 @@ public:
     const std::string& outputFileName() const { return fileName_; }
     // Stop waits that ran past their limit since construction.
     int stopWaitOverruns() const { return stopWaitOverruns_; }
+    // The last start() was given up by the user: the confirmation was refused
+    // or the countdown interrupted (SessionHost::countdownCancelled). No file
+    // was left behind.
+    bool lastStartCancelled() const { return lastStartCancelled_; }
+    // The last stop could not collect a worker stuck in a call that never
+    // returns (a frozen X server): the file was finalised from what the writer
+    // had, and the worker and everything it may still touch were let go. The
+    // host must then end the process soon, without closing the screen source
+    // (its server would hold the close as it holds the worker).
+    bool abandonedWorkers() const { return abandoned_.load(); }
     // The end message of the last stop ("" when none was composed).
     const std::string& lastEndMessage() const { return lastEndMessage_; }
 
-    // Exposed for the video thread and tests.
-    void frameTick();
+    // Exposed for the video thread and tests. Returns the frame slots the
+    // tick's frame covered, 0 when it produced none.
+    uint32_t frameTick();
 
 private:
-    int fail(const char* key, const char* builtin = nullptr);
+    int fail(const char* key, const char* builtin = nullptr, const std::string& detail = {});
     void releaseAll();
+    // Countdown interrupted: the file is closed and removed, nothing stays.
+    int cancelStart();
+    // Stop for a worker that did not end within its wait (see abandonedWorkers).
+    void abandonStuckWorkers();
+    // The end message, or the message that nothing was written.
+    void showEnd(uint32_t encoded, uint32_t counted, int usedRate, int writtenFiles, const std::string& firstFile,
+                 const std::string& lastFile);
+    // Encodes PCM and hands its output to the writer, advancing the sound
+    // clock; pulls the video clock back when allowed (rules of the sound path).
+    void encodeAndStore(uint8_t* pcm, uint32_t bytes, uint64_t now, bool pullBack);
+    // Bytes of silence that put the first sound stored at its real time; 0 for
+    // every later buffer. Called with lock_ held.
+    uint64_t lateStartSilenceBytes(uint64_t now, uint32_t bytes) const;
     void videoThreadMain();
     void loopbackThreadMain();
     void handleChunk(uint8_t* data, uint32_t bytes, bool fromDevice);
@@ -178,6 +209,16 @@ private:
     std::unique_ptr<MediaOutput> output_;
     bool soundInputOpen_ = false;
 
+    // Why the recording ended or lost a part, beyond the user's stop.
+    enum class EndCause : uint8_t { None, ScreenLost };
+    std::atomic<EndCause> endCause_{EndCause::None};
+    std::atomic<bool> soundEnded_{false}; // the device went away during the recording
+    std::string soundDeviceLabel_;       // the device as the user knows it
+    std::atomic<bool> abandoned_{false};
+    bool lastStartCancelled_ = false;
+
+    WakeSignal wake_; // cuts the video thread's sleep short at stop and pause
+    TickTrace trace_;
     WorkerThread videoThread_;
     WorkerThread loopbackThread_;
     std::atomic<bool> videoThreadHeld_{false};

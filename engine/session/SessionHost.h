@@ -52,6 +52,9 @@ public:
     // bottom; empty for the whole screen), as adjusted to the coders' sizes,
     // before the countdown. The frame shown around the area moves there.
     virtual void recordingAreaChosen(const Rect& area) { (void)area; }
+    // After showCountdown: the user interrupted it (Ctrl+C, Escape), so the
+    // recording must not start. The session then removes the file it opened.
+    virtual bool countdownCancelled() { return false; }
 
     // Status while a recording exists (once a second, and at state changes):
     // elapsed text, tray icon id, and the latest sound level (0..32767).

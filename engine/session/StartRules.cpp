@@ -15,12 +15,17 @@ int adjustAxis(int lo, int hi, int screen, int* outLo, int* outHi)
     const int64_t size = static_cast<int64_t>(hi) - lo;
     if (size <= 0 || screen < kAlign)
         return 0;
-    int64_t sized = (size + kRoundSlack) / kAlign * kAlign;
-    const int64_t maxSize = screen / kAlign * kAlign;
-    if (sized > maxSize)
-        sized = maxSize;
+    const int64_t sized = (size + kRoundSlack) / kAlign * kAlign;
     if (sized < kAlign)
         return 0;
+    // An area that covers the screen, or that rounding would make larger
+    // than the screen, is the whole axis: the grabber rounds it up to 16 by
+    // scaling, as it does for the whole screen, so no screen row is cut.
+    if ((lo <= 0 && hi >= screen) || sized > screen) {
+        *outLo = 0;
+        *outHi = screen;
+        return 1;
+    }
     int64_t left = lo < 0 ? 0 : lo;
     int64_t right = left + sized;
     if (right > screen) {
@@ -77,7 +82,7 @@ std::string confirmationText(const std::string& formatName, const std::string& f
 }
 
 std::string endMessageText(uint32_t framesEncoded, uint32_t framesCounted, const std::string& fileName,
-                           const MessageLookup& lookup)
+                           int framesPerSecond, const MessageLookup& lookup)
 {
     std::string text;
     const int percent = slowCapturePercent(framesEncoded, framesCounted);
@@ -85,6 +90,7 @@ std::string endMessageText(uint32_t framesEncoded, uint32_t framesCounted, const
         text += formatWithInt(lookup("FpsErr"), percent);
     text += lookup("RecEnd");
     text += fileName;
+    text += formatWithInt(lookup("FPS"), framesPerSecond);
     return text;
 }
 

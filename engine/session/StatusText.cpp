@@ -61,3 +61,31 @@ std::string formatWithInt(const std::string& pattern, int value)
 }
 
 } // namespace quillet
+
+namespace quillet {
+
+std::string formatWithTexts(const std::string& pattern, std::initializer_list<std::string> texts)
+{
+    std::string out;
+    out.reserve(pattern.size() + 64);
+    auto next = texts.begin();
+    for (size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] == '%' && i + 1 < pattern.size()) {
+            const char c = pattern[i + 1];
+            if (c == '%') {
+                out += '%';
+                ++i;
+                continue;
+            }
+            if ((c == 's' || c == 'd') && next != texts.end()) {
+                out += *next++;
+                ++i;
+                continue;
+            }
+        }
+        out += pattern[i];
+    }
+    return out;
+}
+
+} // namespace quillet

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstdint>
+#include <initializer_list>
 #include <string>
 
 namespace quillet {
@@ -25,5 +26,11 @@ int slowCapturePercent(uint32_t framesEncoded, uint32_t framesCounted);
 // conversion in the text is copied literally, so a language file can never
 // make the program read arguments that were not passed.
 std::string formatWithInt(const std::string& pattern, int value);
+
+// Fills the "%s" (or "%d") places of a language text with texts, in order;
+// "%%" is a percent sign. Places beyond the texts stay literal and surplus
+// texts are dropped, so a language file can never make the program read
+// arguments that were not passed.
+std::string formatWithTexts(const std::string& pattern, std::initializer_list<std::string> texts);
 
 } // namespace quillet

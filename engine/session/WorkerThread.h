@@ -2,6 +2,7 @@
 #include <condition_variable>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -9,8 +10,9 @@ namespace quillet {
 
 // A thread whose end can be awaited with a time limit. The stop path waits a
 // bounded time for each worker; a worker is never killed (that would leave the
-// writer half-written and the session lock held), so after a time-out the
-// caller still joins, and reports the overrun.
+// writer half-written and the session lock held). After a time-out the caller
+// either still joins, or abandons the thread when it is stuck for good (inside
+// a call to a frozen server) and the process is about to end.
 class WorkerThread {
 public:
     WorkerThread() = default;
@@ -26,13 +28,20 @@ public:
     int waitFor(uint32_t timeoutMs);
     // Waits without limit; harmless when nothing runs.
     void join();
+    // Lets a stuck thread go: it is no longer waited for, not even by the
+    // destructor. Whatever the body still touches when it wakes must outlive
+    // it; this object need not.
+    void abandon();
     bool running() const { return thread_.joinable(); }
 
 private:
+    struct Ending {
+        std::mutex mutex;
+        std::condition_variable ended;
+        bool done = false;
+    };
     std::thread thread_;
-    std::mutex mutex_;
-    std::condition_variable ended_;
-    bool done_ = false;
+    std::shared_ptr<Ending> ending_;
 };
 
 } // namespace quillet

@@ -134,6 +134,7 @@ int CMp4mux::PrepareTables(int width, int height, int sample_rate, int channels)
 
     write_pos = 0;
     video_time = audio_time = 0;
+    audio_ended = false;
     video_samples = audio_samples = sync_samples = 0;
     audio_bytes = 0;
     audio_delay_samples = audio_delay_ms = 0;
@@ -340,10 +341,15 @@ void CMp4mux::AddVideoSample(uint32_t size, unsigned long duration, int key)
 {
     video_audio_info_t* t = info.get();
     // Keep the video clock within 500 ms of the sound, which is the master.
+    // A picture runs ahead of the sound by where it starts: its end lies a
+    // whole frame period in the future, and at 2 frames per second that
+    // period alone is 500 ms, so judging by the end squeezed pictures that
+    // were exactly in time. Once the sound has ended for good, there is no
+    // master to follow.
     uint32_t dur = clampDuration(duration);
-    if (audio_time > 0) {
+    if (audio_time > 0 && !audio_ended) {
         const double end = video_time + dur;
-        if (end > audio_time + 500)
+        if (video_time > audio_time + 500)
             dur >>= 1;
         else if (end < audio_time)
             dur = uint32_t(audio_time - video_time);
@@ -606,6 +612,7 @@ int CMp4mux::ReOpen()
     const int sample_rate = int(t.sample_rate);
     const int channels = int(t.channels);
     const uint32_t delay = audio_delay_samples;
+    const bool ended = audio_ended;
     const bool journaled = journal_wanted;
     uint8_t sps[kMp4ParamSetMax];
     uint8_t pps[kMp4ParamSetMax];
@@ -627,6 +634,7 @@ int CMp4mux::ReOpen()
     // there must skip the same amount to stay in sync.
     if (delay)
         SetAudioEncoderDelay(delay);
+    audio_ended = ended;
     return 1;
 }
 

@@ -83,6 +83,10 @@ public:
     int WriteVideo(const char* sample, int size, unsigned long duration, int key);
     // One raw AAC frame without its ADTS header.
     int WriteAudio(const char* sample, int size, unsigned long duration);
+    // No more sound will come (the device went away): the video stops
+    // following the sound clock, which would otherwise squeeze every later
+    // picture against sound that has stopped. Kept for continuation files.
+    void EndAudio() { audio_ended = true; }
     // Brings the file on disk to a complete MP4 covering every sample so far.
     int SaveData();
     // Low-level media write: fills the place of the previous index first.
@@ -135,6 +139,7 @@ public:
     uint64_t audio_bytes = 0; // total audio payload, for the decoder bit rates
     uint32_t audio_delay_samples = 0; // decoder output lags the sound by this much
     uint32_t audio_delay_ms = 0;      // the same in media time (1000 per second)
+    bool audio_ended = false;         // EndAudio() was called
     bool failed = false;
     bool out_of_space = false;
     uint32_t saved_ms = 0;        // play time covered by the index in force

@@ -45,6 +45,34 @@ TEST(LanguageFiles, BothLanguagesAreComplete)
     }
 }
 
+// A translation with fewer places than the other language would drop a file
+// name or the system's reason from its message; one with more would show a
+// literal "%s".
+TEST(LanguageFiles, BothLanguagesHaveTheSamePlacesInEveryMessage)
+{
+    ProfileStore en(std::string(QUILLET_LANGUAGE_SOURCE_DIR) + "english.ini");
+    ProfileStore zh(std::string(QUILLET_LANGUAGE_SOURCE_DIR) + "chinese.ini");
+    auto places = [](const std::string& text) {
+        std::string p;
+        for (size_t i = 0; i + 1 < text.size(); ++i)
+            if (text[i] == '%') {
+                if (text[i + 1] != '%')
+                    p += text[i + 1];
+                ++i;
+            }
+        return p;
+    };
+    int count = 0;
+    const char* const* keys = messageKeys(&count);
+    for (int i = 0; i < count; ++i) {
+        const std::string e = places(en.getString("MSG", keys[i], ""));
+        EXPECT_EQ(e, places(zh.getString("MSG", keys[i], ""))) << keys[i];
+        if (const char* builtin = builtinMessage(keys[i])) {
+            EXPECT_EQ(e, places(builtin)) << keys[i] << " (built-in text)";
+        }
+    }
+}
+
 TEST(LanguageFiles, LeadingBlanksAndFormatsSurviveTheLookup)
 {
     Language en(QUILLET_LANGUAGE_SOURCE_DIR);

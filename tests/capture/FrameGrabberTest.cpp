@@ -94,6 +94,26 @@ TEST(FrameGrabberInit, AreaIsScaledToPhysicalPixels)
     EXPECT_EQ(g.captureArea(), (Rect{200, 200, 840, 680}));
 }
 
+TEST(FrameGrabberInit, AnAreaOverTheLimitIsScaledDownWhole)
+{
+    SyntheticScreen screen(2560, 1440);
+    FrameGrabber g(screen);
+    ASSERT_EQ(g.init(Rect{0, 0, 2400, 1008}, 0, true), 1);
+    // 2400 x 1008 fits 1920 wide as 1920 x 806, rounded to 800 rows; all of
+    // the area is read and scaled, none of it cropped.
+    EXPECT_EQ(g.width(), 1920);
+    EXPECT_EQ(g.height(), 800);
+    EXPECT_EQ(g.captureWidth(), 2400);
+    EXPECT_EQ(g.captureHeight(), 1008);
+    EXPECT_EQ(g.captureArea(), (Rect{0, 0, 2400, 1008}));
+    // The whole screen given as an area reads like the whole screen.
+    FrameGrabber whole(screen);
+    ASSERT_EQ(whole.init(Rect{0, 0, 2560, 1440}, 0, true), 1);
+    EXPECT_EQ(whole.width(), 1920);
+    EXPECT_EQ(whole.height(), 1088);
+    EXPECT_EQ(whole.captureArea(), (Rect{0, 0, 2560, 1440}));
+}
+
 TEST(FrameGrabberInit, BadAreasAndFailuresAreRefusedOrCut)
 {
     SyntheticScreen screen(1920, 1080);

@@ -54,6 +54,36 @@ TEST_F(RecordSettingsTest, LoadClampsQualityAndSource)
     EXPECT_EQ(s.audioSourceIndex, 0);
 }
 
+TEST_F(RecordSettingsTest, UnusableFrameRatesGiveTheDefaultAndSaySo)
+{
+    // Each of these used to wrap through a byte (1000 -> 232, -1 -> 255) or
+    // silently become another rate.
+    for (const char* bad : {"1000", "-1", "0", "31", "abc", "15fps", ""}) {
+        RecordSettings s;
+        SettingRepairs repairs;
+        s.load(store(std::string("[screen]\nfps=") + bad + "\n"), 3, &repairs);
+        EXPECT_EQ(s.framesPerSecond, 15) << bad;
+        ASSERT_EQ(repairs.size(), 1u) << bad;
+        EXPECT_EQ(repairs[0].key, "fps");
+        EXPECT_EQ(repairs[0].stored, bad);
+        EXPECT_EQ(repairs[0].replacement, "15");
+    }
+    for (int good : {1, 2, 25, 30}) {
+        RecordSettings s;
+        SettingRepairs repairs;
+        s.load(store("[screen]\nfps= " + std::to_string(good) + "\n"), 3, &repairs);
+        EXPECT_EQ(s.framesPerSecond, good);
+        EXPECT_TRUE(repairs.empty()) << good;
+    }
+    // Clamped values are reported with what is used; a missing key is no damage.
+    RecordSettings s;
+    SettingRepairs repairs;
+    s.load(store("[screen]\naudio2=7\n[Quillet]\nad=9\n"), 3, &repairs);
+    ASSERT_EQ(repairs.size(), 2u);
+    EXPECT_EQ(repairs[0].key + "=" + repairs[0].stored + ">" + repairs[0].replacement, "audio2=7>4");
+    EXPECT_EQ(repairs[1].key + "=" + repairs[1].stored + ">" + repairs[1].replacement, "ad=9>3");
+}
+
 TEST_F(RecordSettingsTest, SaveRoundTrips)
 {
     RecordSettings a;

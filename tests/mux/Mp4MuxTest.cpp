@@ -370,10 +370,12 @@ TEST_F(Mp4MuxTest, VideoDurationFollowsTheSoundWithinHalfASecond)
     audio(100, 1000);           // video at 900 ms, audio at 1000 ms
     video(100, 40, 0);          // ends short of the sound: stretched to 100
     EXPECT_DOUBLE_EQ(1000.0, mux.video_time);
-    video(100, 480, 0);         // 1480 ms, within 500 ms ahead: kept
-    video(100, 40, 0);          // would be 1520 > 1500: halved to 20
-    EXPECT_DOUBLE_EQ(1500.0, mux.video_time);
-    EXPECT_EQ(20u, mux.info->sample_delta_stts_video[3]);
+    video(100, 480, 0);         // starts at 1000: kept, ends at 1480
+    video(100, 40, 0);          // starts at 1480, within 500 ms ahead: kept
+    EXPECT_DOUBLE_EQ(1520.0, mux.video_time);
+    video(100, 40, 0);          // starts 520 ms ahead of the sound: halved to 20
+    EXPECT_DOUBLE_EQ(1540.0, mux.video_time);
+    EXPECT_EQ(20u, mux.info->sample_delta_stts_video[4]);
     EXPECT_EQ(100u, mux.info->sample_delta_stts_video[1]);
 
     // Without any sound the durations stay as given.
@@ -381,6 +383,31 @@ TEST_F(Mp4MuxTest, VideoDurationFollowsTheSoundWithinHalfASecond)
     video(100, 900, 1);
     video(100, 40, 0);
     EXPECT_EQ(40u, mux.info->sample_delta_stts_video[1]);
+}
+
+TEST_F(Mp4MuxTest, LowFrameRatesAndEndedSoundKeepEvenPictures)
+{
+    // 2 frames per second: every picture ends a whole 500 ms period after the
+    // sound written so far; none of them is squeezed.
+    // The first picture stands for the opening slot too; the sound that
+    // comes with each picture is 40 ms short of it (still in its buffer).
+    openWithHead();
+    video(100, 1000, 1);
+    audio(100, 960);
+    for (int i = 0; i < 6; ++i) {
+        video(100, 500, 0);
+        audio(100, 500);
+    }
+    for (int i = 1; i <= 6; ++i)
+        EXPECT_EQ(500u, mux.info->sample_delta_stts_video[i]) << i;
+
+    // The sound device went away at 1 s: the video keeps its own clock.
+    openWithHead();
+    audio(100, 1000);
+    mux.EndAudio();
+    for (int i = 0; i < 40; ++i)
+        video(100, 67, i == 0);
+    EXPECT_DOUBLE_EQ(40 * 67.0, mux.video_time);
 }
 
 TEST_F(Mp4MuxTest, SecondSaveWithoutMediaKeepsTheIndexInPlace)

@@ -14,13 +14,25 @@ TEST(FramePacing, PeriodNeverBelowFortyMilliseconds)
     EXPECT_EQ(framePeriodMs(0), 1000u); // nonsense rate counts as 1
 }
 
+TEST(FramePacing, WorkingRateIsTheRateThePeriodAllows)
+{
+    EXPECT_EQ(workingFrameRate(30, false), 25); // 26..30 run (and read) as 25
+    EXPECT_EQ(workingFrameRate(26, false), 25);
+    EXPECT_EQ(workingFrameRate(25, false), 25);
+    EXPECT_EQ(workingFrameRate(15, false), 15);
+    EXPECT_EQ(workingFrameRate(15, true), 12); // SWF
+    EXPECT_EQ(workingFrameRate(0, false), 1);
+}
+
 TEST(VideoPacer, FirstTickAtOnceThenOnePeriodApart)
 {
     VideoPacer p(10, 1000);
     EXPECT_TRUE(p.due(1000));
+    EXPECT_EQ(p.nextDueMs(), 1100u);
     EXPECT_FALSE(p.due(1099));
     EXPECT_TRUE(p.due(1100));
     EXPECT_EQ(p.waitMs(), 100u);
+    EXPECT_EQ(p.lastLatenessMs(), 0u);
 }
 
 TEST(VideoPacer, SmallLatenessShortensTheNextWait)
@@ -28,9 +40,11 @@ TEST(VideoPacer, SmallLatenessShortensTheNextWait)
     VideoPacer p(10, 0);
     ASSERT_TRUE(p.due(0));
     ASSERT_TRUE(p.due(130)); // 30 ms late: less than half a period
+    EXPECT_EQ(p.lastLatenessMs(), 30u);
     EXPECT_EQ(p.waitMs(), 70u);
+    EXPECT_EQ(p.nextDueMs(), 200u); // the sleep ends on the original grid
     EXPECT_FALSE(p.due(199));
-    EXPECT_TRUE(p.due(200)); // back on the original grid
+    EXPECT_TRUE(p.due(200));
 }
 
 TEST(VideoPacer, LargeLatenessGivesAFullPeriodWithoutCatchUp)
@@ -39,6 +53,7 @@ TEST(VideoPacer, LargeLatenessGivesAFullPeriodWithoutCatchUp)
     ASSERT_TRUE(p.due(0));
     ASSERT_TRUE(p.due(350)); // 2.5 periods late
     EXPECT_EQ(p.waitMs(), 100u);
+    EXPECT_EQ(p.nextDueMs(), 450u);
     EXPECT_FALSE(p.due(449));
     EXPECT_TRUE(p.due(450));
 }

@@ -3,6 +3,8 @@
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <memory>
 
@@ -248,13 +250,13 @@ TEST(RecordingSession, EndMessageWarnsAboutSlowCapture)
     rig.clock.now += 300; // one frame covering 5 slots: 1 of 5 produced
     s->frameTick();
     s->stop();
-    EXPECT_EQ(s->lastEndMessage(), "<FpsErr><RecEnd>/tmp/quillet-session-test.mp4");
+    EXPECT_EQ(s->lastEndMessage(), "<FpsErr><RecEnd>/tmp/quillet-session-test.mp4<FPS>");
     Rig rig2;
     auto s2 = rig2.make();
     ASSERT_EQ(rig2.start(*s2), 1);
     rig2.run(*s2, 300);
     s2->stop();
-    EXPECT_EQ(s2->lastEndMessage(), "<RecEnd>/tmp/quillet-session-test.mp4");
+    EXPECT_EQ(s2->lastEndMessage(), "<RecEnd>/tmp/quillet-session-test.mp4<FPS>");
 }
 
 TEST(RecordingSession, StatusShowsRecordedTimeOnly)
@@ -334,6 +336,138 @@ TEST(RecordingSession, SoundIsTheMasterClock)
     EXPECT_FALSE(rig.audio.running());
 }
 
+TEST(RecordingSession, ASoundThatStartsLateIsPutAtItsRealTime)
+{
+    // The device's first sound comes 2 s into the recording: the sound track
+    // starts with silence up to it, instead of the video clock being pulled
+    // back over two seconds of pictures already written.
+    SoundRig rig;
+    auto s = rig.make();
+    ASSERT_EQ(rig.start(*s), 1);
+    const int64_t anchor = s->counters().startTick;
+    rig.run(*s, 2000);
+    s->onAudioChunk(&rig.audio, rig.audio.fill(1000));
+    const auto c = s->counters();
+    EXPECT_EQ(c.startTick, anchor);
+    // 1840 ms of silence, then the 160 ms buffer: 62 whole 32-ms AAC frames
+    // so far (the encoder keeps the part of a frame that is left over).
+    EXPECT_EQ(c.audioMs, 1984u);
+    ASSERT_FALSE(rig.log->aacEnds.empty());
+    EXPECT_EQ(rig.log->aacEnds.front(), 32u);
+    EXPECT_EQ(rig.log->aacEnds.back(), 1984u);
+    for (uint32_t d : rig.log->aacDurations)
+        EXPECT_EQ(d, 32u);
+    s->stop();
+}
+
+TEST(RecordingSession, TheSoundTrackStartsWithTheRecordingAtLowFrameRates)
+{
+    // At 2 frames per second the first picture comes half a second in, and
+    // the sound before it is not stored; the first sound stored is put at its
+    // time, so sound and pictures share one timeline from the start.
+    SoundRig rig;
+    rig.settings.framesPerSecond = 2;
+    auto s = rig.make();
+    ASSERT_EQ(rig.start(*s), 1);
+    rig.clock.now += 170;
+    s->onAudioChunk(&rig.audio, rig.audio.fill(1000)); // before the first picture
+    EXPECT_TRUE(rig.log->aacEnds.empty());
+    rig.run(*s, 340, 10); // the first picture at 500 ms
+    ASSERT_EQ(s->counters().framesCounted, 1u);
+    s->onAudioChunk(&rig.audio, rig.audio.fill(1000)); // at 510 ms: 350 ms late
+    // 350 ms of silence and the 160 ms buffer: 15 whole AAC frames so far.
+    EXPECT_EQ(s->counters().audioMs, 480u);
+    // A start nearly on time gets the few milliseconds it is late.
+    SoundRig quick;
+    auto q = quick.make();
+    ASSERT_EQ(quick.start(*q), 1);
+    quick.run(*q, 180);
+    q->onAudioChunk(&quick.audio, quick.audio.fill(1000));
+    EXPECT_EQ(q->counters().audioMs, 160u);
+    q->stop();
+    s->stop();
+}
+
+TEST(RecordingSession, ALostSoundDeviceLeavesTheVideoItsOwnClock)
+{
+    SoundRig rig;
+    auto s = rig.make();
+    ASSERT_EQ(rig.start(*s), 1);
+    rig.run(*s, 200);
+    s->onAudioChunk(&rig.audio, rig.audio.fill(1000));
+    s->onAudioFailed(&rig.audio);
+    EXPECT_EQ(rig.host.messages, std::vector<std::string>{"devLost"});
+    EXPECT_EQ(rig.log->soundEndedCalls, 1);
+    const int64_t anchor = s->counters().startTick;
+    rig.run(*s, 3000);
+    // Every slot of the 3.2 s is there, 15 per second: the stopped sound
+    // clock (160 ms) pulls nothing back.
+    EXPECT_EQ(s->counters().startTick, anchor);
+    EXPECT_EQ(s->counters().framesCounted, 48u);
+    s->stop();
+}
+
+TEST(RecordingSession, AnInterruptedCountdownLeavesNoFile)
+{
+    Rig rig;
+    rig.settings.outputFileName = "/tmp/quillet-cancel-" + std::to_string(getpid()) + ".mp4";
+    std::FILE* f = std::fopen(rig.settings.outputFileName.c_str(), "w"); // as the writer's open would
+    ASSERT_NE(f, nullptr);
+    std::fclose(f);
+    rig.host.cancelCountdown = true;
+    auto s = rig.make();
+    EXPECT_EQ(rig.start(*s), 0);
+    EXPECT_TRUE(s->lastStartCancelled());
+    EXPECT_EQ(s->state(), RecordingSession::Stopped);
+    EXPECT_EQ(rig.log->closes, 1);
+    EXPECT_FALSE(std::filesystem::exists(rig.settings.outputFileName));
+    EXPECT_EQ(rig.host.messages, std::vector<std::string>{"recCancel"});
+    EXPECT_TRUE(rig.host.confirmTexts.size() == 1) << "no end message";
+    EXPECT_EQ(rig.screen.picture().bits, nullptr) << "the grabber was released";
+    // The next start is a normal one.
+    rig.host.cancelCountdown = false;
+    EXPECT_EQ(rig.start(*s), 1);
+    EXPECT_FALSE(s->lastStartCancelled());
+    s->stop();
+    std::filesystem::remove(rig.settings.outputFileName);
+}
+
+TEST(RecordingSession, ALostScreenEndsTheRecordingThroughTheStop)
+{
+    Rig rig;
+    auto s = rig.make();
+    ASSERT_EQ(rig.start(*s), 1);
+    rig.run(*s, 500);
+    const uint32_t frames = s->counters().framesCounted;
+    rig.screen.loseConnection();
+    rig.run(*s, 200);
+    EXPECT_EQ(s->counters().framesCounted, frames);
+    EXPECT_EQ(s->state(), RecordingSession::Paused);
+    EXPECT_EQ(rig.host.commands, std::vector<int>{kCommandStop}) << "asked once";
+    EXPECT_EQ(s->stop(), 1);
+    EXPECT_EQ(rig.log->closes, 1);
+    ASSERT_EQ(rig.host.messages, std::vector<std::string>{"xLost"});
+}
+
+TEST(RecordingSession, ImageRecordingsNameWhatTheyWrote)
+{
+    Rig rig;
+    rig.log->files = 0;
+    auto s = rig.make();
+    ASSERT_EQ(rig.start(*s), 1);
+    rig.run(*s, 300);
+    s->stop();
+    // Nothing written: said so, and no file is offered.
+    EXPECT_EQ(rig.host.messages, std::vector<std::string>{"imgNone"});
+    EXPECT_EQ(rig.host.confirmTexts.size(), 1u);
+    rig.log->files = 3;
+    ASSERT_EQ(rig.start(*s), 1);
+    rig.run(*s, 300);
+    s->stop();
+    ASSERT_EQ(rig.host.confirmTexts.size(), 3u);
+    EXPECT_EQ(rig.host.confirmTexts.back(), "<RecEnd><imgSaved><FPS>");
+}
+
 TEST(RecordingSession, StaleBuffersAfterStopAreIgnored)
 {
     SoundRig rig;
@@ -360,6 +494,67 @@ TEST(RecordingSession, VideoThreadRunsAndEndsWithinTheStopWait)
     EXPECT_EQ(s->stopWaitOverruns(), 0);
     EXPECT_GE(rig.log->advances.size(), 2u);
     EXPECT_EQ(rig.host.notices, std::vector<int>{kNoticeVideoThreadEnded * 10000});
+}
+
+TEST(RecordingSession, StoredRateAboveTwentyFiveRunsAtTwentyFive)
+{
+    Rig rig;
+    rig.settings.framesPerSecond = 30;
+    auto s = rig.make();
+    ASSERT_EQ(rig.start(*s), 1);
+    EXPECT_EQ(s->counters().framesPerSecond, 25);
+    rig.run(*s, 1000, 40);
+    // One frame per 40-ms tick, each covering one slot: nothing repeated.
+    EXPECT_EQ(s->counters().framesCounted, 25u);
+    EXPECT_EQ(s->counters().framesEncoded, 25u);
+    s->stop();
+    EXPECT_EQ(s->counters().framesPerSecond, 30); // the setting again
+}
+
+TEST(RecordingSession, StopAndPauseWakeTheSleepingVideoThread)
+{
+    // At 2 frames per second the thread sleeps half a second between ticks;
+    // stop must not wait for the end of that sleep.
+    Rig rig;
+    rig.env.clock = nullptr;
+    rig.env.runVideoThread = true;
+    rig.settings.framesPerSecond = 2;
+    auto s = rig.make();
+    ASSERT_EQ(rig.start(*s), 1);
+    usleep(100 * 1000); // the first tick is over: asleep until 500 ms
+    const auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(s->stop(), 1);
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - t0);
+    EXPECT_LT(ms.count(), 250) << "stop waited for the sleep to run out";
+    EXPECT_EQ(s->stopWaitOverruns(), 0);
+}
+
+TEST(RecordingSession, TickTraceRecordsEachTick)
+{
+    const std::string path = "/tmp/quillet-tick-trace-" + std::to_string(getpid()) + ".txt";
+    Rig rig;
+    rig.env.clock = nullptr;
+    rig.env.runVideoThread = true;
+    rig.env.tickTracePath = path;
+    rig.settings.framesPerSecond = 25;
+    auto s = rig.make();
+    ASSERT_EQ(rig.start(*s), 1);
+    usleep(400 * 1000);
+    EXPECT_EQ(s->stop(), 1);
+    FILE* f = std::fopen(path.c_str(), "r");
+    ASSERT_NE(f, nullptr);
+    char line[128];
+    ASSERT_NE(std::fgets(line, sizeof line, f), nullptr); // header
+    int ticks = 0, frames = 0;
+    unsigned late = 0, duration = 0, advance = 0;
+    while (std::fscanf(f, "%u %u %u", &late, &duration, &advance) == 3) {
+        ++ticks;
+        frames += advance > 0;
+    }
+    std::fclose(f);
+    std::remove(path.c_str());
+    EXPECT_GE(ticks, 5); // about ten in 400 ms
+    EXPECT_EQ(frames, int(rig.log->advances.size()));
 }
 
 TEST(RecordingSession, VideoThreadAndSoundShareTheWriter)

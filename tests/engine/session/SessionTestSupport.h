@@ -35,13 +35,18 @@ public:
     {
         return std::string("<") + key + ">";
     }
-    void showMessage(const char* key, const std::string&) override { messages.push_back(key); }
+    void showMessage(const char* key, const std::string& text) override
+    {
+        messages.push_back(key);
+        messageTexts.push_back(text);
+    }
     ConfirmAnswer confirm(const std::string& text, const std::string&, ConfirmKind kind) override
     {
         confirmTexts.push_back(text);
         return kind == ConfirmKind::YesNo ? ConfirmAnswer::No : startAnswer;
     }
     void showCountdown() override { ++countdowns; }
+    bool countdownCancelled() override { return cancelCountdown; }
     void showStatus(const std::string& e, int icon, int level) override
     {
         elapsed = e;
@@ -52,8 +57,9 @@ public:
     void playRecording(const std::string&, bool) override {}
 
     ConfirmAnswer startAnswer = ConfirmAnswer::Yes;
+    bool cancelCountdown = false;
     std::vector<int> commands, notices, states;
-    std::vector<std::string> messages, confirmTexts;
+    std::vector<std::string> messages, messageTexts, confirmTexts;
     int countdowns = 0;
     std::string elapsed;
     int trayIcon = 0, soundLevel = -1;
@@ -72,6 +78,8 @@ struct OutputLog {
     std::vector<uint32_t> aacEnds, aacDurations;
     int mp3Blocks = 0;
     uint32_t closedFrames = 0;
+    int soundEndedCalls = 0;
+    int files = -1; // numbered files written (-1: one file)
 };
 
 class LoggingOutput final : public MediaOutput {
@@ -114,6 +122,15 @@ public:
         return 1;
     }
     bool failed() const override { return log_->failedNow; }
+    void soundEnded() override { ++log_->soundEndedCalls; }
+    int writtenFiles(std::string* first, std::string* last) const override
+    {
+        if (log_->files > 0) {
+            *first = "a_000.jpg";
+            *last = "a_" + std::to_string(log_->files - 1) + ".jpg";
+        }
+        return log_->files;
+    }
 
 private:
     std::shared_ptr<OutputLog> log_;

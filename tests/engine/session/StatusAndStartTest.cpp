@@ -1,9 +1,14 @@
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstring>
+#include <filesystem>
+#include <fstream>
 #include <map>
 #include <string>
 
+#include "engine/session/FileProblem.h"
 #include "engine/session/StartRules.h"
 #include "engine/session/StatusText.h"
 
@@ -44,6 +49,14 @@ TEST(StatusText, FormatTakesOneIntegerAndNothingElse)
     EXPECT_EQ(formatWithInt("100%", 1), "100%");
 }
 
+TEST(StatusText, TextPlacesAreFilledInOrderAndNeverOverrun)
+{
+    EXPECT_EQ(formatWithTexts("Cannot create %s (%s)", {"/v/a.mp4", "No such file"}),
+              "Cannot create /v/a.mp4 (No such file)");
+    EXPECT_EQ(formatWithTexts("%s of %d%% and %s", {"1", "2"}), "1 of 2% and %s");
+    EXPECT_EQ(formatWithTexts("no places", {"x"}), "no places");
+}
+
 TEST(CaptureArea, SizesRoundToSixteenWithSlack)
 {
     Rect out;
@@ -62,11 +75,21 @@ TEST(CaptureArea, ShiftedBackOntoTheScreenNeverBelowZero)
     EXPECT_EQ(out.left, 1920 - 112);
     EXPECT_EQ(out.top, 1000);
     EXPECT_EQ(out.bottom, 1048);
-    // Wider than the screen: cut to the screen, left stays at 0.
+}
+
+TEST(CaptureArea, AnAreaCoveringTheScreenKeepsEveryRowAndColumn)
+{
+    Rect out;
+    // The whole screen as an area: not cut to 1072 rows; the grabber rounds
+    // 1080 up to 1088 by scaling, as for the whole screen.
+    ASSERT_EQ(adjustCaptureArea({0, 0, 1920, 1080}, 1920, 1080, &out), AreaResult::Ok);
+    EXPECT_EQ(out, (Rect{0, 0, 1920, 1080}));
+    // Wider than the screen: all of its width, every column of 1366.
     ASSERT_EQ(adjustCaptureArea({0, 0, 3000, 500}, 1366, 768, &out), AreaResult::Ok);
-    EXPECT_EQ(out.left, 0);
-    EXPECT_EQ(out.right, 1360);
-    EXPECT_EQ((out.right - out.left) % 16, 0);
+    EXPECT_EQ(out, (Rect{0, 0, 1366, 496}));
+    // Rounding up would pass the screen: the whole height instead of a cut.
+    ASSERT_EQ(adjustCaptureArea({100, 1, 500, 1080}, 1920, 1080, &out), AreaResult::Ok);
+    EXPECT_EQ(out, (Rect{100, 0, 500, 1080}));
 }
 
 TEST(CaptureArea, EmptyIsWholeScreenAndNonsenseIsRefused)
@@ -91,8 +114,29 @@ TEST(StartTexts, ConfirmationAndEndMessageComposeLanguageTexts)
     };
     EXPECT_EQ(confirmationText("MP4", "/v/a.mp4", true, 15, lookup), "MP4\nFile: /v/a.mp4\nSound: on\nRate: 15/s\nGo.");
     EXPECT_EQ(confirmationText("FLV", "b.flv", false, 5, lookup), "FLV\nFile: b.flv\nSound: off\nRate: 5/s\nGo.");
-    EXPECT_EQ(endMessageText(50, 100, "x.mp4", lookup), "Done: x.mp4");
-    EXPECT_EQ(endMessageText(49, 100, "x.mp4", lookup), "Slow 49%. Done: x.mp4");
+    // The end names the rate the recording ran at.
+    EXPECT_EQ(endMessageText(50, 100, "x.mp4", 25, lookup), "Done: x.mp4\nRate: 25/s");
+    EXPECT_EQ(endMessageText(49, 100, "x.mp4", 15, lookup), "Slow 49%. Done: x.mp4\nRate: 15/s");
+}
+
+TEST(StartTexts, AFileThatCannotBeCreatedSaysWhy)
+{
+    const std::map<std::string, std::string> texts = {
+        {"errNoFolder", "no folder %s"}, {"errDenied", "denied %s (%s)"}, {"errCreate", "cannot create %s (%s)"}};
+    const MessageLookup lookup = [&](const char* key) { return texts.at(key); };
+    const std::filesystem::path root =
+        std::filesystem::temp_directory_path() / ("quillet_fp_" + std::to_string(getpid()));
+    std::filesystem::remove_all(root);
+    std::filesystem::create_directories(root / "dir");
+    std::ofstream(root / "plain") << "x";
+    const std::string r = root.string();
+    EXPECT_EQ(fileProblemText(r + "/missing/a.mp4", lookup), "no folder " + r + "/missing/");
+    EXPECT_EQ(fileProblemText(r + "/plain/a.mp4", lookup), "cannot create " + r + "/plain/a.mp4 (Not a directory)");
+    EXPECT_EQ(fileProblemText(r + "/dir/a.mp4", lookup), "") << "creatable: another cause";
+    EXPECT_FALSE(std::filesystem::exists(root / "dir" / "a.mp4")) << "the check leaves nothing";
+    std::filesystem::create_directories(root / "dir" / "sub.mp4");
+    EXPECT_EQ(fileProblemText(r + "/dir/sub.mp4", lookup), "cannot create " + r + "/dir/sub.mp4 (Is a directory)");
+    std::filesystem::remove_all(root);
 }
 
 TEST(StartTexts, DefaultNameCarriesTheDateAndExtension)
