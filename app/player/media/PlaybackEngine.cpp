@@ -398,15 +398,22 @@ bool PlaybackEngine::feedSound()
     // to the end of the last one decoded (the clock must reach it) and no
     // further than the recording's length until the last is known.
     int64_t until = 0;
+    bool lastKnown = false;
     {
         std::lock_guard<std::mutex> lock(mutex_);
-        const int64_t endMs = picturesEnded_ ? lastPictureEndMs_ : std::max(lastPictureEndMs_, media_.info.durationMs);
+        lastKnown = picturesEnded_;
+        const int64_t endMs = lastKnown ? lastPictureEndMs_ : std::max(lastPictureEndMs_, media_.info.durationMs);
         until = endMs * rate_ / 1000;
     }
     if (nextSample_ < until) {
         writeFrames(zeros_.data(), size_t(std::min<int64_t>(until - nextSample_, int64_t(zeros_.size() / ch))));
         return true;
     }
+    // Pictures still to come may end after the stated length (the queue is
+    // full until the clock moves on): finishing now would stop the clock
+    // before the last of them is due.
+    if (!lastKnown)
+        return false;
     output_->finish();
     std::lock_guard<std::mutex> lock(mutex_);
     soundFinished_ = true;
