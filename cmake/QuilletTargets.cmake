@@ -10,7 +10,6 @@ function(quillet_add_test name)
   target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
   set(props "")
   if(T_LABELS)
-    set(props LABELS "${T_LABELS}")
     # One shared display and sound server: such tests run one at a time.
     if("display" IN_LIST T_LABELS OR "sound" IN_LIST T_LABELS)
       list(APPEND props RESOURCE_LOCK desktop)
@@ -31,4 +30,15 @@ function(quillet_add_test name)
     DISCOVERY_TIMEOUT 30
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin
     PROPERTIES ${props} SKIP_RETURN_CODE 77)
+  if(T_LABELS)
+    # Labels are set once the cases are known: among the discovery's
+    # properties a list of several labels is flattened into the pairs and
+    # takes every property after it along (the lock, the environment).
+    set(script "${CMAKE_CURRENT_BINARY_DIR}/${name}_labels.cmake")
+    file(WRITE "${script}"
+         "foreach(test IN LISTS ${name}_TESTS)\n"
+         "  set_tests_properties(\"\${test}\" PROPERTIES LABELS \"${T_LABELS}\")\n"
+         "endforeach()\n")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${script}")
+  endif()
 endfunction()
