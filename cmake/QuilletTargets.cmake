@@ -1,3 +1,18 @@
+# quillet_sanitizer_environment(OUT): the environment a test's programs need
+# in a sanitizer build (empty otherwise).
+function(quillet_sanitizer_environment out)
+  set(value "")
+  if(CMAKE_BUILD_TYPE STREQUAL "Asan")
+    set(value "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp")
+  elseif(CMAKE_BUILD_TYPE STREQUAL "Tsan")
+    # Libraries not built with the race detector (the toolkit, the sound
+    # server's client) synchronise where it cannot see: their own calls into
+    # its interceptors are not reported; every access of our code still is.
+    set(value "TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp ignore_noninstrumented_modules=1")
+  endif()
+  set(${out} "${value}" PARENT_SCOPE)
+endfunction()
+
 # quillet_add_test(NAME SOURCES src... [LIBS lib...] [LABELS label...])
 # Builds one GoogleTest executable and registers its cases with CTest.
 # Tests labelled "display" or "sound" need the headless desktop from scripts/test-env.sh;
@@ -15,15 +30,9 @@ function(quillet_add_test name)
       list(APPEND props RESOURCE_LOCK desktop)
     endif()
   endif()
-  if(CMAKE_BUILD_TYPE STREQUAL "Asan")
-    list(APPEND props ENVIRONMENT "LSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/lsan.supp")
-  endif()
-  if(CMAKE_BUILD_TYPE STREQUAL "Tsan")
-    # Libraries not built with the race detector (the toolkit, the sound
-    # server's client) synchronise where it cannot see: their own calls into
-    # its interceptors are not reported; every access of our code still is.
-    list(APPEND props ENVIRONMENT
-         "TSAN_OPTIONS=suppressions=${PROJECT_SOURCE_DIR}/tests/tsan.supp ignore_noninstrumented_modules=1")
+  quillet_sanitizer_environment(environment)
+  if(environment)
+    list(APPEND props ENVIRONMENT "${environment}")
   endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
