@@ -196,7 +196,9 @@ TEST(CliSurvival, ADisplayThatNeverAnswersCannotHoldTheStart)
         kill(rec.pid, SIGTERM);
         const auto t = Clock::now();
         EXPECT_EQ(rec.finish(3000), 3) << rec.output();
-        EXPECT_LT(seconds(Clock::now() - t), 1.0);
+        // Far inside the connection's 10-s limit; a sanitizer build's own
+        // exit takes most of a second.
+        EXPECT_LT(seconds(Clock::now() - t), 2.0);
         EXPECT_FALSE(fs::exists(folder + "a.mp4"));
     }
     {
