@@ -299,19 +299,10 @@ std::vector<int64_t> fileClicksMs(const std::string& file)
         commandOutput("ffprobe -v error -select_streams a:0 -show_entries frame=pts_time -of csv=p=0 '" + file +
                       "' 2>/dev/null | head -n1")
             .c_str());
-    const std::vector<int16_t> pcm = decodeSound(file);
-    constexpr int kRate = 32000, kQuiet = kRate * 3 / 10;
+    // decodeSound gives mono at 32000 Hz.
     std::vector<int64_t> out;
-    int quiet = kQuiet;
-    for (size_t i = 0; i < pcm.size(); ++i) {
-        if (std::abs(int(pcm[i])) > 3000) {
-            if (quiet >= kQuiet)
-                out.push_back(std::llround(soundStart * 1000) + int64_t(i) * 1000 / kRate);
-            quiet = 0;
-        } else {
-            ++quiet;
-        }
-    }
+    for (size_t i : test::soundOnsets(decodeSound(file), 32000, 3000, 300))
+        out.push_back(std::llround(soundStart * 1000) + int64_t(i) * 1000 / 32000);
     return out;
 }
 

@@ -4,6 +4,7 @@
 #include <pulse/simple.h>
 
 #include <chrono>
+#include <cstdlib>
 
 namespace quillet::player::test {
 
@@ -82,20 +83,29 @@ int64_t SinkTimeline::firstSampleUs() const
     return firstUs_;
 }
 
-std::vector<int64_t> SinkTimeline::onsetsUs(int threshold, int quietMs) const
+std::vector<size_t> soundOnsets(const std::vector<int16_t>& mono, int rate, int threshold, int quietMs)
 {
-    std::lock_guard<std::mutex> lock(mutex_);
-    std::vector<int64_t> out;
-    int64_t quiet = int64_t(quietMs) * kRate / 1000; // a sound at the very start counts
-    for (size_t i = 0; i < samples_.size(); ++i) {
-        if (std::abs(int(samples_[i])) > threshold) {
-            if (quiet >= int64_t(quietMs) * kRate / 1000)
-                out.push_back(firstUs_ + int64_t(i) * 1000000 / kRate);
+    const int64_t needed = int64_t(quietMs) * rate / 1000;
+    std::vector<size_t> out;
+    int64_t quiet = needed;
+    for (size_t i = 0; i < mono.size(); ++i) {
+        if (std::abs(int(mono[i])) > threshold) {
+            if (quiet >= needed)
+                out.push_back(i);
             quiet = 0;
         } else {
             ++quiet;
         }
     }
+    return out;
+}
+
+std::vector<int64_t> SinkTimeline::onsetsUs(int threshold, int quietMs) const
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    std::vector<int64_t> out;
+    for (size_t i : soundOnsets(samples_, kRate, threshold, quietMs))
+        out.push_back(firstUs_ + int64_t(i) * 1000000 / kRate);
     return out;
 }
 

@@ -8,6 +8,10 @@
 
 namespace quillet::player::test {
 
+// Indexes of the mono samples at which a sound louder than threshold starts
+// after quietMs of quiet (a sound at the very start counts).
+std::vector<size_t> soundOnsets(const std::vector<int16_t>& mono, int rate, int threshold, int quietMs);
+
 // What the default sink ("speaker" on the test desktop) plays, read from its
 // monitor, with every sample placed on the monotonic clock: the time it
 // reached the monitor, as the sound server reports its latency.
